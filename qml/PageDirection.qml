@@ -1,0 +1,11 @@
+import QtQuick 2.15
+import QtQuick.Controls 2.15
+import QtQuick.Layouts 1.15
+import Tillmark 1.0
+
+Page {
+    Label {
+        anchors.centerIn: parent
+        text: qsTr("Logged in") + I18n.localeNotify
+    }
+}

@@ -1,0 +1,46 @@
+#pragma once
+#include "httpauth.h"
+#include "simdata.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <string>
+#include <vector>
+
+/// A request path as the fault options name it: exact, or a prefix when it ends in "*".
+struct PathPattern {
+    std::string path;
+    bool prefix = false;
+    bool matches(const std::string &requestPath) const;
+};
+
+struct PathFault {
+    PathPattern pattern;
+    int value = 0; ///< an HTTP status or milliseconds, depending on the option
+};
+
+/// Everything the command line can set; the defaults are what the login page expects.
+struct SimOptions {
+    int vmsPort = 7001;
+    int posPort = 8000;
+    httpauth::Account account { "admin", "Pelmo4826" };
+    httpauth::Scheme scheme = httpauth::Scheme::Digest;
+    simdata::Config data;
+    QString receiptsFile;
+    QString clipFile;
+    std::string ffmpeg = "ffmpeg";
+    std::string font = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+    std::vector<PathFault> failures;
+    int delayMs = 0;
+    std::vector<PathFault> delays;
+    long long cutClipAfter = -1;
+    std::vector<PathPattern> stalls;
+    bool verbose = false;
+};
+
+enum class ParseResult { Run, Help, Error };
+
+/// Reads the arguments (the program name first). On Help the usage text, on Error the reason, is in *message.
+ParseResult parseSimOptions(const QStringList &arguments, qint64 currentTimeMs, SimOptions *options,
+                            QString *message);

@@ -1,0 +1,56 @@
+#pragma once
+#include <QObject>
+#include <QString>
+
+class QFile;
+
+/// Connection settings shared by every request, and the file of the running clip download.
+class AppState : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString posBase READ posBase WRITE setPosBase NOTIFY posBaseChanged)
+    Q_PROPERTY(QString base READ base WRITE setBase NOTIFY baseChanged)
+    Q_PROPERTY(QString user READ user WRITE setUser NOTIFY userChanged)
+    Q_PROPERTY(QString password READ password WRITE setPassword NOTIFY passwordChanged)
+    Q_PROPERTY(int timezoneOffsetMS READ timezoneOffsetMS NOTIFY timezoneOffsetMSChanged)
+public:
+    explicit AppState(QObject *parent = nullptr);
+
+    /// The first AppState constructed; later ones do not replace it.
+    static AppState *get();
+
+    QString posBase() const;
+    QString base() const;
+    QString user() const;
+    QString password() const;
+    int timezoneOffsetMS() const;
+    QFile *currentFile() const;
+    QString currentFilePath() const;
+
+    void setPosBase(const QString &value);
+    void setBase(const QString &value);
+    void setUser(const QString &value);
+    void setPassword(const QString &value);
+    void setTimezoneOffsetMS(int value);
+    /// Not owned: the clip download opens and destroys the file.
+    void setCurrentFile(QFile *file);
+    void setCurrentFilePath(QString path);
+
+signals:
+    void posBaseChanged();
+    void baseChanged();
+    void userChanged();
+    void passwordChanged();
+    void timezoneOffsetMSChanged();
+
+private:
+    static AppState *s_inst;
+
+    QString m_posBase;
+    QString m_base;
+    QString m_user = QStringLiteral("admin");
+    QString m_password = QStringLiteral("Pelmo4826");
+    QFile *m_currentFile = nullptr;
+    QString m_currentFilePath;
+    int m_timezoneOffsetMS = 0;
+};

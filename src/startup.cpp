@@ -1,0 +1,63 @@
+#include "startup.h"
+
+#include "apicall.h"
+#include "appstate.h"
+#include "i18n.h"
+
+#include <QCoreApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlEngine>
+#include <QUrl>
+#include <QtQml>
+
+namespace {
+
+const char *const kUri = "Tillmark";
+
+template <typename T> void registerSingleton(T *instance, const char *name, EngineUse use)
+{
+    if (use == EngineUse::Single) {
+        qmlRegisterSingletonInstance(kUri, 1, 0, name, instance);
+        return;
+    }
+    // qmlRegisterSingletonInstance binds the object to the first engine that asks for it; a
+    // factory can hand the same object to each engine in turn, while C++ keeps owning it.
+    static T *s_instance = instance;
+    qmlRegisterSingletonType<T>(kUri, 1, 0, name, [](QQmlEngine *, QJSEngine *) -> QObject * {
+        QQmlEngine::setObjectOwnership(s_instance, QQmlEngine::CppOwnership);
+        return s_instance;
+    });
+}
+
+} // namespace
+
+Singletons createSingletons()
+{
+    Singletons s;
+    s.i18n = new I18n();
+    s.appState = new AppState();
+    return s;
+}
+
+void registerQmlTypes(const Singletons &singletons, EngineUse use)
+{
+    registerSingleton(singletons.i18n, "I18n", use);
+    registerSingleton(singletons.appState, "AppState", use);
+
+    qmlRegisterType<ApiCall>(kUri, 1, 0, "ApiCall");
+}
+
+int runMainWindow(QCoreApplication &app, const QUrl &url)
+{
+    QQmlApplicationEngine engine;
+    // Queued: objectCreated fires inside load(), before exec() runs, when an exit request would be lost.
+    QObject::connect(
+        &engine, &QQmlApplicationEngine::objectCreated, &app,
+        [url](QObject *object, const QUrl &objectUrl) {
+            if (!object && url == objectUrl)
+                QCoreApplication::exit(-1);
+        },
+        Qt::QueuedConnection);
+    engine.load(url);
+    return app.exec();
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+class AppState;
+class I18n;
+class QCoreApplication;
+class QUrl;
+
+/// The process-wide objects: created once, with no parent, before the QML engine, and never deleted.
+struct Singletons {
+    I18n *i18n = nullptr;
+    AppState *appState = nullptr;
+};
+
+Singletons createSingletons();
+
+/// Whether the singletons serve one QML engine (the program) or a series of engines (QML tests,
+/// which make an engine per test file).
+enum class EngineUse { Single, Many };
+
+/// Makes the module Tillmark 1.0 known: the singleton instances first, then the creatable types.
+void registerQmlTypes(const Singletons &singletons, EngineUse use = EngineUse::Single);
+
+/// Loads the main window from url and runs the event loop. Ends with -1 when the root object
+/// cannot be created; otherwise with the event loop's exit code.
+int runMainWindow(QCoreApplication &app, const QUrl &url);

@@ -1,0 +1,82 @@
+#pragma once
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+
+#ifndef TILLMARK_SIM_PATH
+#error "TILLMARK_SIM_PATH must name the tillmark-sim program"
+#endif
+
+/// The simulated servers as a child process on free ports of 127.0.0.1, for tests and benchmarks.
+/// Stopped (SIGTERM, then killed if it lingers) when the object goes.
+class SimProcess
+{
+public:
+    SimProcess() = default;
+    ~SimProcess()
+    {
+        if (m_process.state() != QProcess::NotRunning)
+            stop();
+    }
+    SimProcess(const SimProcess &) = delete;
+    SimProcess &operator=(const SimProcess &) = delete;
+
+    /// Starts the program with the given options on free ports (unless they name ports themselves) and
+    /// waits for both "listening on" lines. False when it exits or stays silent instead.
+    bool start(const QStringList &arguments = {}, int timeoutMs = 20000)
+    {
+        QStringList all = arguments;
+        if (!arguments.contains(QStringLiteral("--vms-port")))
+            all << QStringLiteral("--vms-port") << QStringLiteral("0");
+        if (!arguments.contains(QStringLiteral("--pos-port")))
+            all << QStringLiteral("--pos-port") << QStringLiteral("0");
+        m_process.start(QStringLiteral(TILLMARK_SIM_PATH), all);
+        if (!m_process.waitForStarted(timeoutMs))
+            return false;
+        static const QRegularExpression line(QStringLiteral("^(VMS|POS) listening on 127\\.0\\.0\\.1:(\\d+)$"));
+        QDeadlineTimer deadline(timeoutMs);
+        while (m_vmsPort == 0 || m_posPort == 0) {
+            if (!m_process.canReadLine() && !m_process.waitForReadyRead(int(deadline.remainingTime())))
+                return false;
+            while (m_process.canReadLine()) {
+                const QString text = QString::fromUtf8(m_process.readLine()).trimmed();
+                const QRegularExpressionMatch match = line.match(text);
+                if (match.hasMatch())
+                    (match.captured(1) == QLatin1String("VMS") ? m_vmsPort : m_posPort) = match.captured(2).toInt();
+            }
+        }
+        return true;
+    }
+
+    /// SIGTERM and wait; true when the program ended by itself, with exit code 0, within the time.
+    bool stop(int timeoutMs = 10000)
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(timeoutMs)) {
+            m_process.kill();
+            m_process.waitForFinished();
+            return false;
+        }
+        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    }
+
+    /// For a start that failed: true once the program has ended, by itself, within the time.
+    bool waitForExit(int timeoutMs = 10000)
+    {
+        return m_process.state() == QProcess::NotRunning || m_process.waitForFinished(timeoutMs);
+    }
+
+    int vmsPort() const { return m_vmsPort; }
+    int posPort() const { return m_posPort; }
+    QString vmsBase() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_vmsPort); }
+    QString posBase() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_posPort); }
+    qint64 pid() const { return m_process.processId(); }
+    QProcess &process() { return m_process; }
+
+private:
+    QProcess m_process;
+    int m_vmsPort = 0;
+    int m_posPort = 0;
+};

@@ -1,0 +1,809 @@
+#include "simdata.h"
+#include "simprocess.h"
+
+#include <QAuthenticator>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+constexpr qint64 Minute = 60 * 1000;
+constexpr qint64 Hour = 60 * Minute;
+const char *const User = "admin";
+const char *const Password = "Pelmo4826";
+
+/// The site every shared-server test talks to; the tests build the same one to know what it holds.
+const QStringList siteArguments { "--seed", "11", "--days", "3", "--now", "2026-12-07T10:00:00.000Z",
+                                  "--tz-offset-ms", "3600000" };
+
+simdata::Site expectedSite()
+{
+    simdata::Config config;
+    config.seed = 11;
+    config.days = 3;
+    config.nowMs = QDateTime::fromString(QStringLiteral("2026-12-07T10:00:00.000Z"), Qt::ISODateWithMs)
+                       .toMSecsSinceEpoch();
+    config.tzOffsetMs = Hour;
+    return simdata::Site::generate(config);
+}
+
+struct HttpResult {
+    int status = 0;
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    QByteArray body;
+    QMap<QByteArray, QByteArray> headers; ///< lower-case names
+    int challenges = 0;
+    qint64 elapsedMs = 0;
+    bool finished = false;
+};
+
+/// One GET on a fresh manager (no cached credentials), answering challenges when given credentials.
+/// The URL text is read the way the program reads its own URLs (tolerant mode).
+HttpResult get(const QString &url, const QString &user = {}, const QString &password = {}, int timeoutMs = 60000)
+{
+    QNetworkAccessManager manager;
+    HttpResult result;
+    QObject::connect(&manager, &QNetworkAccessManager::authenticationRequired,
+                     [&](QNetworkReply *, QAuthenticator *authenticator) {
+                         ++result.challenges;
+                         if (!user.isEmpty()) {
+                             authenticator->setUser(user);
+                             authenticator->setPassword(password);
+                         }
+                     });
+    QElapsedTimer timer;
+    timer.start();
+    QNetworkReply *reply = manager.get(QNetworkRequest(QUrl(url, QUrl::TolerantMode)));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::readyRead, [&] { result.body += reply->readAll(); });
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    result.finished = reply->isFinished();
+    result.body += reply->readAll();
+    result.error = reply->error();
+    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    for (const auto &header : reply->rawHeaderPairs())
+        result.headers.insert(header.first.toLower(), header.second);
+    result.elapsedMs = timer.elapsed();
+    reply->abort();
+    delete reply;
+    return result;
+}
+
+/// Sends bytes as they are, for requests that no well-behaved client would send, and returns all of
+/// the answer up to the server's close.
+QByteArray rawRequest(int port, const QByteArray &request)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write(request);
+    QByteArray answer;
+    while (socket.waitForReadyRead(10000))
+        answer += socket.readAll();
+    return answer + socket.readAll();
+}
+
+QByteArray basicAuthorization()
+{
+    return "Authorization: Basic " + QByteArray(User).append(':').append(Password).toBase64() + "\r\n";
+}
+
+QJsonObject jsonObject(const QByteArray &body)
+{
+    return QJsonDocument::fromJson(body).object();
+}
+
+/// The child processes (FFmpeg renderers) the simulator has right now.
+QStringList childrenOf(qint64 pid)
+{
+    QStringList children;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(tasks + QLatin1Char('/') + task + QStringLiteral("/children"));
+        if (file.open(QIODevice::ReadOnly))
+            children += QString::fromLatin1(file.readAll()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    }
+    return children;
+}
+
+struct Probe {
+    QString formatName;
+    double duration = 0;
+    int width = 0;
+    int height = 0;
+    QString frameRate;
+    int frames = 0;
+};
+
+Probe probe(const QString &file)
+{
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"),
+                  { "-v", "error", "-count_frames", "-show_entries",
+                    "format=format_name,duration:stream=width,height,r_frame_rate,nb_read_frames", "-of", "json", file });
+    ffprobe.waitForFinished(60000);
+    const QJsonObject all = jsonObject(ffprobe.readAllStandardOutput());
+    const QJsonObject format = all.value(QStringLiteral("format")).toObject();
+    const QJsonObject stream = all.value(QStringLiteral("streams")).toArray().at(0).toObject();
+    return { format.value(QStringLiteral("format_name")).toString(),
+             format.value(QStringLiteral("duration")).toString().toDouble(),
+             stream.value(QStringLiteral("width")).toInt(),
+             stream.value(QStringLiteral("height")).toInt(),
+             stream.value(QStringLiteral("r_frame_rate")).toString(),
+             stream.value(QStringLiteral("nb_read_frames")).toString().toInt() };
+}
+
+QByteArray randomBytes(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (char &b : bytes)
+        b = char(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+} // namespace
+
+class TestSim : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void authentication_data();
+    void authentication();
+    void serverTimeAndCameras();
+    void recordedPeriods_data();
+    void recordedPeriods();
+    void recordedPeriodsRefusals_data();
+    void recordedPeriodsRefusals();
+    void idsWithAndWithoutEscapes();
+
+    void posSearch_data();
+    void posSearch();
+    void posWindow();
+    void posMalformedDates_data();
+    void posMalformedDates();
+    void receiptsFile();
+
+    void clip_data();
+    void clip();
+    void clipRefusals_data();
+    void clipRefusals();
+    void clipFromFile();
+    void cutClip_data();
+    void cutClip();
+    void clientGoneEndsRenderer();
+
+    void failOption();
+    void delayOptions();
+    void stallUntilShutdown();
+    void malformedRequests_data();
+    void malformedRequests();
+    void startupErrors_data();
+    void startupErrors();
+
+private:
+    QString vms(const QString &pathAndQuery) const { return m_sim.vmsBase() + pathAndQuery; }
+    QString pos(const QString &pathAndQuery) const { return m_sim.posBase() + pathAndQuery; }
+    QJsonArray periodsOf(const QString &query);
+
+    SimProcess m_sim; ///< Digest with the default account
+    simdata::Site m_site = expectedSite();
+    QTemporaryDir m_dir;
+};
+
+void TestSim::initTestCase()
+{
+    QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty(), "FFmpeg renders the clips");
+    QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("ffprobe")).isEmpty(), "ffprobe checks the clips");
+    QVERIFY(m_dir.isValid());
+    QVERIFY(m_sim.start(siteArguments));
+}
+
+void TestSim::cleanupTestCase()
+{
+    QVERIFY(m_sim.stop());
+}
+
+void TestSim::authentication_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("challenge");
+    QTest::newRow("digest by default") << QStringList() << QByteArray("WWW-Authenticate: Digest realm=");
+    QTest::newRow("basic") << QStringList { "--auth", "basic" } << QByteArray("WWW-Authenticate: Basic realm=");
+    QTest::newRow("another account")
+        << QStringList { "--user", "Kassierer", "--password", "Zoellner & Co:1%" } << QByteArray("qop=\"auth\"");
+}
+
+void TestSim::authentication()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, challenge);
+    SimProcess sim;
+    QVERIFY(sim.start(arguments + QStringList { "--days", "1" }));
+    const int userAt = arguments.indexOf(QStringLiteral("--user"));
+    const QString user = userAt >= 0 ? arguments.at(userAt + 1) : QString::fromLatin1(User);
+    const QString password = userAt >= 0 ? arguments.at(userAt + 3) : QString::fromLatin1(Password);
+
+    // Every video server path asks, known or not.
+    for (const char *path : { "/api/statistics", "/api/getTime", "/ec2/getCamerasEx",
+                              "/ec2/recordedTimePeriods?cameraId=x", "/hls/x.mkv?pos=0&duration=1", "/nowhere" }) {
+        const QByteArray answer = rawRequest(sim.vmsPort(), "GET " + QByteArray(path)
+                                                 + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        QVERIFY2(answer.startsWith("HTTP/1.1 401"), path);
+        QVERIFY2(answer.contains(challenge), answer.constData());
+    }
+
+    const HttpResult accepted = get(sim.vmsBase() + "/api/statistics", user, password);
+    QCOMPARE(accepted.status, 200);
+    QCOMPARE(accepted.challenges, 1);
+    QCOMPARE(jsonObject(accepted.body).value(QStringLiteral("error")).toString(), QStringLiteral("0"));
+
+    // Rejected credentials are challenged again, which the network layer reports as refused authentication.
+    const HttpResult rejected = get(sim.vmsBase() + "/api/statistics", user, password + "x");
+    QCOMPARE(rejected.error, QNetworkReply::AuthenticationRequiredError);
+    QCOMPARE(rejected.status, 401);
+    QVERIFY(rejected.challenges >= 1);
+    const HttpResult wrongUser = get(sim.vmsBase() + "/api/statistics", user + "x", password);
+    QCOMPARE(wrongUser.error, QNetworkReply::AuthenticationRequiredError);
+
+    // The POS server asks for nothing.
+    const HttpResult pos = get(sim.posBase() + "/poses/?text__icontains=zzzz");
+    QCOMPARE(pos.status, 200);
+    QCOMPARE(pos.challenges, 0);
+    QVERIFY(sim.stop());
+}
+
+void TestSim::serverTimeAndCameras()
+{
+    const HttpResult time = get(vms("/api/getTime"), User, Password);
+    QCOMPARE(time.status, 200);
+    const QJsonObject object = jsonObject(time.body);
+    QCOMPARE(object.value(QStringLiteral("error")).toString(), QStringLiteral("0"));
+    const QJsonObject reply = object.value(QStringLiteral("reply")).toObject();
+    QCOMPARE(reply.value(QStringLiteral("timeZoneOffset")).toString(), QStringLiteral("3600000"));
+    for (const QJsonValue &value : reply)
+        QVERIFY(value.isString()); // numbers as decimal strings, as the real server writes them
+    // The site's clock starts at --now and runs on.
+    const qint64 utcTime = reply.value(QStringLiteral("utcTime")).toString().toLongLong();
+    QVERIFY(utcTime >= m_site.config().nowMs && utcTime < m_site.config().nowMs + 30 * Minute);
+
+    const HttpResult cameras = get(vms("/ec2/getCamerasEx"), User, Password);
+    QCOMPARE(cameras.status, 200);
+    const QJsonArray array = QJsonDocument::fromJson(cameras.body).array();
+    QCOMPARE(array.size(), m_site.cameras().size());
+    for (int i = 0; i < array.size(); ++i) {
+        const QJsonObject camera = array.at(i).toObject();
+        QCOMPARE(camera.value(QStringLiteral("id")).toString(), m_site.cameras().at(i).id);
+        QCOMPARE(camera.value(QStringLiteral("name")).toString(), m_site.cameras().at(i).name);
+        QVERIFY(camera.size() > 5);
+    }
+}
+
+QJsonArray TestSim::periodsOf(const QString &query)
+{
+    const HttpResult result = get(vms("/ec2/recordedTimePeriods?" + query), User, Password);
+    const QJsonObject object = jsonObject(result.body);
+    if (result.status != 200 || object.value(QStringLiteral("error")).toString() != QLatin1String("0"))
+        return {};
+    return object.value(QStringLiteral("reply")).toArray().at(0).toObject().value(QStringLiteral("periods")).toArray();
+}
+
+void TestSim::recordedPeriods_data()
+{
+    QTest::addColumn<int>("camera");
+    QTest::addColumn<qint64>("from");
+    QTest::addColumn<qint64>("to");
+    QTest::addColumn<bool>("desc");
+    const qint64 now = expectedSite().config().nowMs;
+    const qint64 today = now - 11 * Hour; // local midnight at UTC+1
+    QTest::newRow("yesterday, newest first") << 1 << today - 24 * Hour << today - 1 << true;
+    QTest::newRow("yesterday, oldest first") << 1 << today - 24 * Hour << today - 1 << false;
+    QTest::newRow("today, with the running period") << 0 << today << today + 24 * Hour - 1 << true;
+    QTest::newRow("the car park, two days") << 4 << today - 24 * Hour << today + 24 * Hour - 1 << true;
+    QTest::newRow("before the archive") << 2 << now - 30 * 24 * Hour << now - 20 * 24 * Hour << true;
+    QTest::newRow("one millisecond") << 3 << today - 12 * Hour << today - 12 * Hour << true;
+}
+
+void TestSim::recordedPeriods()
+{
+    QFETCH(int, camera);
+    QFETCH(qint64, from);
+    QFETCH(qint64, to);
+    QFETCH(bool, desc);
+    const QString id = m_site.cameras().at(camera).id;
+    const QJsonArray periods = periodsOf(QStringLiteral("cameraId=%1&startTime=%2&endTime=%3&desc=%4")
+                                             .arg(id)
+                                             .arg(from)
+                                             .arg(to)
+                                             .arg(desc ? 1 : 0));
+
+    // Every archived period that shares a millisecond with the window, and no other.
+    QVector<qint64> expected;
+    for (const simdata::Period &p : m_site.periods(camera)) {
+        const qint64 end = p.durationMs < 0 ? std::numeric_limits<qint64>::max() : p.startMs + p.durationMs;
+        if (p.startMs <= to && end > from)
+            expected.append(p.startMs);
+    }
+    if (desc)
+        std::reverse(expected.begin(), expected.end());
+    QVector<qint64> starts;
+    for (int i = 0; i < periods.size(); ++i) {
+        const QJsonObject period = periods.at(i).toObject();
+        QVERIFY(period.value(QStringLiteral("startTimeMs")).isString());
+        QVERIFY(period.value(QStringLiteral("durationMs")).isString());
+        starts.append(period.value(QStringLiteral("startTimeMs")).toString().toLongLong());
+        const qint64 duration = period.value(QStringLiteral("durationMs")).toString().toLongLong();
+        const bool latest = starts.last() == m_site.periods(camera).last().startMs;
+        QCOMPARE(duration == -1, latest); // the one still recording, and only that one
+        if (!latest)
+            QVERIFY(duration > 0);
+    }
+    QCOMPARE(starts, expected);
+}
+
+void TestSim::recordedPeriodsRefusals_data()
+{
+    QTest::addColumn<QString>("query");
+    const QString id = expectedSite().cameras().at(0).id;
+    QTest::newRow("no camera") << "startTime=0&endTime=1";
+    QTest::newRow("no start") << "cameraId=" + id + "&endTime=1";
+    QTest::newRow("no end") << "cameraId=" + id + "&startTime=0";
+    QTest::newRow("start not a number") << "cameraId=" + id + "&startTime=yesterday&endTime=1";
+    QTest::newRow("end with a fraction") << "cameraId=" + id + "&startTime=0&endTime=1.5";
+    QTest::newRow("end before start") << "cameraId=" + id + "&startTime=2000&endTime=1000";
+    QTest::newRow("desc neither 0 nor 1") << "cameraId=" + id + "&startTime=0&endTime=1&desc=maybe";
+    QTest::newRow("unknown camera") << "cameraId={00000000-1111-2222-3333-444444444444}&startTime=0&endTime=1";
+}
+
+void TestSim::recordedPeriodsRefusals()
+{
+    QFETCH(QString, query);
+    const HttpResult result = get(vms("/ec2/recordedTimePeriods?" + query), User, Password);
+    QCOMPARE(result.status, 200); // refusals travel inside the JSON, as the real server's do
+    const QJsonObject object = jsonObject(result.body);
+    QVERIFY(object.value(QStringLiteral("error")).toString().toInt() != 0);
+    QVERIFY(!object.value(QStringLiteral("errorString")).toString().isEmpty());
+}
+
+void TestSim::idsWithAndWithoutEscapes()
+{
+    // Clients write the braces of an id raw or escaped; both name the same camera.
+    SimProcess sim;
+    QVERIFY(sim.start(siteArguments + QStringList { "--auth", "basic" }));
+    const QByteArray id = m_site.cameras().at(1).id.toLatin1();
+    const QByteArray escaped = QUrl::toPercentEncoding(QString::fromLatin1(id));
+    auto request = [&](const QByteArray &target) {
+        return rawRequest(sim.vmsPort(), "GET " + target + " HTTP/1.1\r\nHost: x\r\n" + basicAuthorization()
+                              + "Connection: close\r\n\r\n");
+    };
+    const QByteArray window = "&startTime=1796511600000&endTime=1796597999999&desc=1"; // yesterday
+    const QByteArray raw = request("/ec2/recordedTimePeriods?cameraId=" + id + window);
+    const QByteArray encoded = request("/ec2/recordedTimePeriods?cameraId=" + escaped + window);
+    const QByteArray bare = request("/ec2/recordedTimePeriods?cameraId=" + id.mid(1, id.size() - 2) + window);
+    QVERIFY(raw.startsWith("HTTP/1.1 200"));
+    QVERIFY(raw.contains("\"error\":\"0\""));
+    QVERIFY(raw.contains("startTimeMs"));
+    const QByteArray body = raw.mid(raw.indexOf("\r\n\r\n"));
+    QCOMPARE(encoded.mid(encoded.indexOf("\r\n\r\n")), body);
+    QCOMPARE(bare.mid(bare.indexOf("\r\n\r\n")), body);
+
+    QVERIFY(request("/hls/" + id + ".mkv?pos=1796637600000&duration=x").startsWith("HTTP/1.1 400"));
+    QVERIFY(request("/hls/" + escaped + ".mkv?pos=1796637600000&duration=x").startsWith("HTTP/1.1 400"));
+    QVERIFY(request("/hls/{00000000-1111-2222-3333-444444444444}.mkv?pos=0&duration=1").startsWith("HTTP/1.1 404"));
+    QVERIFY(sim.stop());
+}
+
+void TestSim::posSearch_data()
+{
+    QTest::addColumn<QByteArray>("encodedText");
+    QTest::addColumn<QString>("meaning");
+    auto row = [](const char *name, const QString &text) {
+        QTest::newRow(name) << QUrl::toPercentEncoding(text) << text;
+    };
+    row("lower case of Äpfel", QStringLiteral("äpfel"));
+    row("upper case", QStringLiteral("ÄPFEL"));
+    row("accents", QStringLiteral("CRÈME BRÛLÉE"));
+    row("Polish", QStringLiteral("żubrówka"));
+    row("escaped ampersand", QStringLiteral("salt & pepper"));
+    row("a blank", QStringLiteral("r b"));
+    row("on every receipt", QStringLiteral("tillmark market"));
+    row("nowhere", QStringLiteral("caviar"));
+    row("empty", QString());
+    // An ampersand left as it is ends the value: the server is asked for "SALT " only.
+    QTest::newRow("raw ampersand") << QByteArray("SALT%20&%20PEPPER") << QStringLiteral("salt ");
+}
+
+void TestSim::posSearch()
+{
+    QFETCH(QByteArray, encodedText);
+    QFETCH(QString, meaning);
+    const HttpResult result = get(pos("/poses/?text__icontains=" + QString::fromLatin1(encodedText)));
+    QCOMPARE(result.status, 200);
+    QVERIFY(result.headers.value("content-type").startsWith("application/json"));
+    const QJsonArray found = QJsonDocument::fromJson(result.body).array();
+
+    int expected = 0;
+    for (const simdata::Receipt &receipt : m_site.receipts())
+        expected += receipt.text.contains(meaning, Qt::CaseInsensitive);
+    QCOMPARE(found.size(), expected);
+    for (const QJsonValue &value : found)
+        QVERIFY(value.toObject().value(QStringLiteral("text")).toString().contains(meaning, Qt::CaseInsensitive));
+}
+
+void TestSim::posWindow()
+{
+    static const QRegularExpression utcMs(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z$"));
+    auto window = [&](const QString &after, const QString &before) {
+        return get(pos("/poses/?received_at__range_after=" + after + "&received_at__range_before=" + before));
+    };
+    const simdata::Receipt &chosen = m_site.receipts().at(m_site.receipts().size() / 2);
+    const qint64 t = *chosen.receivedAtMs;
+
+    // The three minutes around a transaction, as the export asks for them: oldest first.
+    const HttpResult around = window(simdata::formatUtc(t - 90000), simdata::formatUtc(t + 90000));
+    QCOMPARE(around.status, 200);
+    const QJsonArray found = QJsonDocument::fromJson(around.body).array();
+    QVector<qint64> expected;
+    for (const simdata::Receipt &receipt : m_site.receipts()) {
+        if (*receipt.receivedAtMs >= t - 90000 && *receipt.receivedAtMs <= t + 90000)
+            expected.append(*receipt.receivedAtMs);
+    }
+    QVector<qint64> times;
+    QSet<QString> cameraIds;
+    for (const simdata::Camera &camera : m_site.cameras())
+        cameraIds.insert(camera.id);
+    for (const QJsonValue &value : found) {
+        const QJsonObject transaction = value.toObject();
+        const QString receivedAt = transaction.value(QStringLiteral("received_at")).toString();
+        QVERIFY2(utcMs.match(receivedAt).hasMatch(), qPrintable(receivedAt));
+        times.append(*simdata::parseIsoDateTime(receivedAt));
+        const QJsonArray streams
+            = transaction.value(QStringLiteral("device")).toObject().value(QStringLiteral("streams")).toArray();
+        QVERIFY(!streams.isEmpty());
+        for (const QJsonValue &stream : streams)
+            QVERIFY(cameraIds.contains(stream.toObject().value(QStringLiteral("nx_id")).toString()));
+    }
+    QCOMPARE(times, expected);
+
+    // Inclusive bounds: a window of one millisecond finds the transaction of that millisecond.
+    const QJsonArray exact
+        = QJsonDocument::fromJson(window(simdata::formatUtc(t), simdata::formatUtc(t)).body).array();
+    QCOMPARE(exact.size(), 1);
+    QCOMPARE(exact.at(0).toObject().value(QStringLiteral("text")).toString(), chosen.text);
+    QVERIFY(QJsonDocument::fromJson(window(simdata::formatUtc(t + 1), simdata::formatUtc(t + 1)).body)
+                .array()
+                .isEmpty());
+
+    // The same instants with an offset, escaped or not (an unescaped "+" reads as a blank).
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(t - 90000, Qt::OffsetFromUTC, 7200);
+    const QString withOffset = local.toString(Qt::ISODateWithMs);
+    QCOMPARE(window(QString::fromLatin1(QUrl::toPercentEncoding(withOffset)), simdata::formatUtc(t + 90000)).body,
+             around.body);
+    QCOMPARE(window(withOffset, simdata::formatUtc(t + 90000)).body, around.body);
+
+    // No condition: everything.
+    QCOMPARE(QJsonDocument::fromJson(get(pos("/poses/")).body).array().size(), m_site.receipts().size());
+}
+
+void TestSim::posMalformedDates_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::newRow("words") << "received_at__range_after=yesterday";
+    QTest::newRow("month 13") << "received_at__range_before=2026-13-01T00:00:00.000Z";
+    QTest::newRow("hour 25") << "received_at__range_after=2026-12-07T25:00:00.000Z";
+    QTest::newRow("second bound bad") << "received_at__range_after=2026-12-07T10:00:00.000Z"
+                                         "&received_at__range_before=2026-12-07T10:00:00.000Q";
+    QTest::newRow("bad escape") << "received_at__range_after=%ZZ";
+}
+
+void TestSim::posMalformedDates()
+{
+    QFETCH(QString, query);
+    const HttpResult result = get(pos("/poses/?" + query));
+    QCOMPARE(result.status, 400);
+    QVERIFY2(result.body.contains("received_at__range_"), result.body.constData()); // says which one
+}
+
+void TestSim::receiptsFile()
+{
+    const QString path = m_dir.filePath(QStringLiteral("receipts.json"));
+    const QByteArray transactions = R"([
+        {"id": 7, "text": "Till 9\nFOO & BAR 1.00", "received_at": "2026-12-07T09:00:00.000Z",
+         "device": {"id": 9, "name": "Till 9", "streams": [{"nx_id": "{a}", "name": "A"}]}},
+        {"id": 3, "text": "Till 9\nÄpfel 2.00", "received_at": "2026-12-07T08:00:00.000Z",
+         "device": {"id": 9, "name": "Till 9", "streams": []}}])";
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(transactions);
+    file.close();
+
+    SimProcess sim;
+    QVERIFY(sim.start({ "--receipts-file", path, "--days", "1" }));
+    QCOMPARE(QJsonDocument::fromJson(get(sim.posBase() + "/poses/").body).array(),
+             QJsonDocument::fromJson(transactions).array()); // file order, keys kept
+    const QJsonArray apples
+        = QJsonDocument::fromJson(get(sim.posBase() + "/poses/?text__icontains=%C3%A4PFEL").body).array();
+    QCOMPARE(apples.size(), 1);
+    QCOMPARE(apples.at(0).toObject().value(QStringLiteral("id")).toInt(), 3);
+    QVERIFY(sim.stop());
+
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(R"({"results": []})");
+    file.close();
+    SimProcess refused;
+    QVERIFY(!refused.start({ "--receipts-file", path }, 10000));
+    QVERIFY(refused.waitForExit());
+    QVERIFY(refused.process().exitCode() != 0);
+    QVERIFY(refused.process().readAllStandardError().contains("array"));
+}
+
+void TestSim::clip_data()
+{
+    QTest::addColumn<int>("duration");
+    QTest::addColumn<int>("hi");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("3 s, high") << 3 << 1 << 640 << 360;
+    QTest::newRow("1 s, low") << 1 << 0 << 320 << 180;
+}
+
+void TestSim::clip()
+{
+    QFETCH(int, duration);
+    QFETCH(int, hi);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    const QString url = vms(QStringLiteral("/hls/%1.mkv?pos=%2&duration=%3&hi=%4")
+                                .arg(m_site.cameras().at(1).id)
+                                .arg(m_site.config().nowMs - Hour)
+                                .arg(duration)
+                                .arg(hi));
+    const HttpResult result = get(url, User, Password);
+    QCOMPARE(result.status, 200);
+    QCOMPARE(result.headers.value("content-type"), QByteArray("video/x-matroska"));
+    const QString path = m_dir.filePath(QStringLiteral("clip.mkv"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(result.body);
+    file.close();
+
+    // The clip came through a pipe, yet carries its duration in the header, so ffprobe can tell it.
+    const Probe clip = probe(path);
+    QVERIFY2(clip.formatName.contains(QLatin1String("matroska")), qPrintable(clip.formatName));
+    QCOMPARE(clip.duration, double(duration));
+    QCOMPARE(clip.width, width);
+    QCOMPARE(clip.height, height);
+    QCOMPARE(clip.frameRate, QStringLiteral("25/1"));
+    QCOMPARE(clip.frames, 25 * duration);
+}
+
+void TestSim::clipRefusals_data()
+{
+    QTest::addColumn<QString>("pathAndQuery");
+    QTest::addColumn<int>("status");
+    const QString id = expectedSite().cameras().at(0).id;
+    QTest::newRow("unknown camera") << "/hls/{00000000-1111-2222-3333-444444444444}.mkv?pos=0&duration=1" << 404;
+    QTest::newRow("no pos") << "/hls/" + id + ".mkv?duration=1" << 400;
+    QTest::newRow("pos not a number") << "/hls/" + id + ".mkv?pos=noon&duration=1" << 400;
+    QTest::newRow("negative pos") << "/hls/" + id + ".mkv?pos=-1000&duration=1" << 400;
+    QTest::newRow("no duration") << "/hls/" + id + ".mkv?pos=0" << 400;
+    QTest::newRow("zero duration") << "/hls/" + id + ".mkv?pos=0&duration=0" << 400;
+    QTest::newRow("end before start") << "/hls/" + id + ".mkv?pos=0&duration=-180" << 400;
+    QTest::newRow("more than a day") << "/hls/" + id + ".mkv?pos=0&duration=86401" << 400;
+    QTest::newRow("hi=2") << "/hls/" + id + ".mkv?pos=0&duration=1&hi=2" << 400;
+    QTest::newRow("not a Matroska path") << "/hls/" + id + ".mp4?pos=0&duration=1" << 404;
+}
+
+void TestSim::clipRefusals()
+{
+    QFETCH(QString, pathAndQuery);
+    QFETCH(int, status);
+    const HttpResult result = get(vms(pathAndQuery), User, Password);
+    QCOMPARE(result.status, status);
+    QVERIFY(!result.body.trimmed().isEmpty()); // a reason a person can read
+}
+
+void TestSim::clipFromFile()
+{
+    const QString path = m_dir.filePath(QStringLiteral("fixed.mkv"));
+    const QByteArray bytes = randomBytes(300 * 1024 + 17);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+    SimProcess sim;
+    QVERIFY(sim.start(siteArguments + QStringList { "--clip-file", path }));
+    const HttpResult result
+        = get(sim.vmsBase() + "/hls/" + m_site.cameras().at(0).id + ".mkv?pos=0&duration=60&hi=1", User, Password);
+    QCOMPARE(result.status, 200);
+    QCOMPARE(result.headers.value("content-length").toLongLong(), qint64(bytes.size()));
+    QCOMPARE(result.body, bytes);
+    QVERIFY(sim.stop());
+}
+
+void TestSim::cutClip_data()
+{
+    QTest::addColumn<bool>("fromFile");
+    QTest::addColumn<int>("cutAfter");
+    QTest::newRow("file, mid-chunk") << true << 100000;
+    QTest::newRow("file, first byte") << true << 1;
+    QTest::newRow("rendered") << false << 50000;
+}
+
+void TestSim::cutClip()
+{
+    QFETCH(bool, fromFile);
+    QFETCH(int, cutAfter);
+    const QString path = m_dir.filePath(QStringLiteral("cut.mkv"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(randomBytes(400 * 1024));
+    file.close();
+    QStringList arguments = siteArguments + QStringList { "--cut-clip-after", QString::number(cutAfter) };
+    if (fromFile)
+        arguments << "--clip-file" << path;
+    SimProcess sim;
+    QVERIFY(sim.start(arguments));
+    const HttpResult result = get(sim.vmsBase() + "/hls/" + m_site.cameras().at(0).id + ".mkv?pos="
+                                      + QString::number(m_site.config().nowMs - Hour) + "&duration=3&hi=1",
+                                  User, Password);
+    QVERIFY(result.error != QNetworkReply::NoError);
+    QCOMPARE(result.body.size(), cutAfter);
+    // Only clips are cut.
+    QCOMPARE(get(sim.vmsBase() + "/ec2/getCamerasEx", User, Password).status, 200);
+    QVERIFY(sim.stop());
+}
+
+void TestSim::clientGoneEndsRenderer()
+{
+    QNetworkAccessManager manager;
+    QObject::connect(&manager, &QNetworkAccessManager::authenticationRequired,
+                     [](QNetworkReply *, QAuthenticator *authenticator) {
+                         authenticator->setUser(User);
+                         authenticator->setPassword(Password);
+                     });
+    const QUrl url(vms("/hls/" + m_site.cameras().at(2).id + ".mkv?pos=1796600000000&duration=600&hi=0"),
+                   QUrl::TolerantMode);
+    QNetworkReply *reply = manager.get(QNetworkRequest(url));
+    QTRY_VERIFY_WITH_TIMEOUT(reply->bytesAvailable() > 0, 30000);
+    QVERIFY(!childrenOf(m_sim.pid()).isEmpty()); // FFmpeg is at work
+    reply->abort();
+    delete reply;
+    QTRY_VERIFY_WITH_TIMEOUT(childrenOf(m_sim.pid()).isEmpty(), 15000);
+}
+
+void TestSim::failOption()
+{
+    SimProcess sim;
+    QVERIFY(sim.start(siteArguments
+                      + QStringList { "--fail", "/api/getTime=503", "--fail", "/poses/=500", "--fail", "/hls/*=404" }));
+    const HttpResult time = get(sim.vmsBase() + "/api/getTime", User, Password);
+    QCOMPARE(time.status, 503);
+    QVERIFY(time.body.contains("Simulated failure"));
+    QCOMPARE(get(sim.vmsBase() + "/api/statistics", User, Password).status, 200);
+    QCOMPARE(get(sim.posBase() + "/poses/?text__icontains=a").status, 500);
+    QCOMPARE(get(sim.posBase() + "/poses?text__icontains=a").status, 200); // exact path only
+    const HttpResult clip
+        = get(sim.vmsBase() + "/hls/" + m_site.cameras().at(0).id + ".mkv?pos=0&duration=1", User, Password);
+    QCOMPARE(clip.status, 404);
+    QVERIFY(clip.body.contains("Simulated failure"));
+    QVERIFY(sim.stop());
+}
+
+void TestSim::delayOptions()
+{
+    SimProcess sim;
+    QVERIFY(sim.start({ "--days", "1", "--delay-ms", "300", "--delay", "/poses/=400" }));
+    const HttpResult plain = get(sim.posBase() + "/poses?text__icontains=zzz");
+    QCOMPARE(plain.status, 200);
+    QVERIFY2(plain.elapsedMs >= 300, qPrintable(QString::number(plain.elapsedMs)));
+    const HttpResult more = get(sim.posBase() + "/poses/?text__icontains=zzz");
+    QCOMPARE(more.status, 200);
+    QVERIFY2(more.elapsedMs >= 700, qPrintable(QString::number(more.elapsedMs)));
+    QVERIFY(sim.stop());
+}
+
+void TestSim::stallUntilShutdown()
+{
+    SimProcess sim;
+    QVERIFY(sim.start({ "--days", "1", "--stall", "/poses/" }));
+    QNetworkAccessManager manager;
+    QNetworkReply *stalled = manager.get(QNetworkRequest(QUrl(sim.posBase() + "/poses/")));
+    QTest::qWait(1500);
+    QVERIFY(!stalled->isFinished());
+    QCOMPARE(get(sim.posBase() + "/poses").status, 200); // the rest keeps answering
+
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(sim.stop()); // SIGTERM ends the stalled request too, and the program exits 0
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+    QTRY_VERIFY_WITH_TIMEOUT(stalled->isFinished(), 5000);
+    delete stalled;
+}
+
+void TestSim::malformedRequests_data()
+{
+    QTest::addColumn<bool>("toVms");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("statusLine");
+    const QByteArray end = " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    QTest::newRow("garbage") << false << QByteArray("GARBAGE\r\n\r\n") << QByteArray("HTTP/1.1 400");
+    QTest::newRow("unknown version") << false << QByteArray("GET /poses/ HTTP/7.0\r\n\r\n") << QByteArray("HTTP/1.1 400");
+    QTest::newRow("header without colon")
+        << false << QByteArray("GET /poses/ HTTP/1.1\r\nHost x\r\n\r\n") << QByteArray("HTTP/1.1 400");
+    QTest::newRow("URI of 20000 bytes") << false << "GET /poses/?text__icontains=" + QByteArray(20000, 'a') + end
+                                        << QByteArray("HTTP/1.1 414");
+    QTest::newRow("POST") << false << "POST /poses/" + end << QByteArray("HTTP/1.1 404");
+    QTest::newRow("parent directories") << false << "GET /../../etc/passwd" + end << QByteArray("HTTP/1.1 404");
+    QTest::newRow("NUL in a date") << false << "GET /poses/?received_at__range_after=2026-12-07T10:00:00.000Z%00" + end
+                                   << QByteArray("HTTP/1.1 400");
+    QTest::newRow("broken Digest header")
+        << true << QByteArray("GET /api/statistics HTTP/1.1\r\nAuthorization: Digest username=\"admin\", realm=\"\r\n\r\n")
+        << QByteArray("HTTP/1.1 401");
+    QTest::newRow("Basic that is not base64")
+        << true << QByteArray("GET /api/statistics HTTP/1.1\r\nAuthorization: Basic !!!\r\n\r\n")
+        << QByteArray("HTTP/1.1 401");
+}
+
+void TestSim::malformedRequests()
+{
+    QFETCH(bool, toVms);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, statusLine);
+    const QByteArray answer = rawRequest(toVms ? m_sim.vmsPort() : m_sim.posPort(), request);
+    QVERIFY2(answer.startsWith(statusLine), answer.left(200).constData());
+    // And it lives on.
+    QCOMPARE(m_sim.process().state(), QProcess::Running);
+    QCOMPARE(get(vms("/api/statistics"), User, Password).status, 200);
+}
+
+void TestSim::startupErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("takePort");
+    QTest::newRow("VMS port in use") << QStringList { "--vms-port", "PORT" } << true;
+    QTest::newRow("POS port in use") << QStringList { "--pos-port", "PORT" } << true;
+    QTest::newRow("unknown option") << QStringList { "--colour" } << false;
+    QTest::newRow("no days") << QStringList { "--days", "0" } << false;
+    QTest::newRow("fail without status") << QStringList { "--fail", "/poses/" } << false;
+    QTest::newRow("missing receipts file") << QStringList { "--receipts-file", "/nonexistent/r.json" } << false;
+    QTest::newRow("missing clip file") << QStringList { "--clip-file", "/nonexistent/c.mkv" } << false;
+}
+
+void TestSim::startupErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, takePort);
+    QTcpServer occupant;
+    if (takePort) {
+        QVERIFY(occupant.listen(QHostAddress::LocalHost, 0));
+        arguments.replaceInStrings(QStringLiteral("PORT"), QString::number(occupant.serverPort()));
+    }
+    SimProcess sim;
+    QVERIFY(!sim.start(arguments, 10000));
+    QVERIFY(sim.waitForExit());
+    QVERIFY(sim.process().exitCode() != 0);
+    QVERIFY(sim.process().readAllStandardError().startsWith("tillmark-sim: "));
+    QVERIFY(sim.vmsPort() == 0 || sim.posPort() == 0); // never both "listening" lines
+}
+
+QTEST_GUILESS_MAIN(TestSim)
+#include "tst_sim.moc"

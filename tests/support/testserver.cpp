@@ -1,0 +1,138 @@
+#include "testserver.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <chrono>
+
+TestServer::TestServer()
+    : m_server(std::make_unique<httplib::Server>())
+{
+    m_server->Get(".*", [this](const httplib::Request &request, httplib::Response &response) {
+        Reply reply;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_requests.push_back({ request.method, request.path, request.target,
+                { request.params.begin(), request.params.end() }, request.get_header_value("Authorization") });
+            reply = m_routes.count(request.path) ? m_routes.at(request.path) : m_default;
+            if (m_authRequired && !httpauth::authorize(request, response, m_scheme, m_account))
+                return;
+        }
+        if (reply.stall) {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_stallReleased.wait(lock, [this] { return m_released; });
+            response.status = 500;
+            return;
+        }
+        if (reply.delayMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(reply.delayMs));
+        response.status = reply.status;
+        auto body = std::make_shared<QByteArray>(reply.body);
+        const size_t chunk = reply.chunkSize;
+        if (reply.withoutLength) {
+            response.set_chunked_content_provider(
+                reply.contentType, [body, chunk](size_t offset, httplib::DataSink &sink) {
+                    if (offset >= size_t(body->size())) {
+                        sink.done();
+                        return true;
+                    }
+                    const size_t n = std::min(chunk, size_t(body->size()) - offset);
+                    return sink.write(body->constData() + offset, n);
+                });
+        } else if (reply.cutAfter >= 0) {
+            const size_t limit = size_t(reply.cutAfter);
+            response.set_content_provider(size_t(body->size()), reply.contentType,
+                [body, chunk, limit](size_t offset, size_t length, httplib::DataSink &sink) {
+                    if (offset >= limit)
+                        return false; // drops the connection
+                    const size_t n = std::min({ chunk, length, limit - offset });
+                    return sink.write(body->constData() + offset, n);
+                });
+        } else if (body->size() > qsizetype(chunk)) {
+            response.set_content_provider(size_t(body->size()), reply.contentType,
+                [body, chunk](size_t offset, size_t length, httplib::DataSink &sink) {
+                    return sink.write(body->constData() + offset, std::min(chunk, length));
+                });
+        } else {
+            response.set_content(body->toStdString(), reply.contentType.c_str());
+        }
+    });
+    m_port = m_server->bind_to_any_port("127.0.0.1");
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    // stop() does nothing until the accept loop runs, so a server stopped at once would never end.
+    while (!m_server->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+TestServer::~TestServer()
+{
+    releaseStalled();
+    m_server->stop();
+    m_thread.join();
+}
+
+int TestServer::port() const
+{
+    return m_port;
+}
+
+QString TestServer::base() const
+{
+    return QStringLiteral("http://") + hostPort();
+}
+
+QString TestServer::hostPort() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+}
+
+void TestServer::setDefault(const Reply &reply)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_default = reply;
+}
+
+void TestServer::route(const std::string &path, const Reply &reply)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_routes[path] = reply;
+}
+
+void TestServer::requireAuth(httpauth::Scheme scheme, const std::string &user, const std::string &password)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_authRequired = true;
+    m_scheme = scheme;
+    m_account.user = user;
+    m_account.password = password;
+}
+
+void TestServer::reset()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_default = Reply();
+    m_routes.clear();
+    m_authRequired = false;
+    m_requests.clear();
+}
+
+std::vector<TestServer::Recorded> TestServer::requests() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_requests;
+}
+
+size_t TestServer::requestCount() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_requests.size();
+}
+
+void TestServer::releaseStalled()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_released = true;
+    }
+    m_stallReleased.notify_all();
+}

@@ -1,0 +1,83 @@
+#pragma once
+#include "httpauth.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Server;
+}
+
+/// A scripted HTTP server on 127.0.0.1 and a free port, for tests: each path answers as told
+/// (status, body, delay, no length, a cut connection, silence, an authentication challenge),
+/// and every request it got is recorded.
+class TestServer
+{
+public:
+    struct Reply {
+        int status = 200;
+        QByteArray body;
+        std::string contentType = "application/json";
+        int delayMs = 0;
+        bool withoutLength = false; ///< chunked, so the client learns no total
+        long long cutAfter = -1; ///< announce the whole body, send this many bytes, drop the connection
+        bool stall = false; ///< never answer until the server stops
+        size_t chunkSize = 64 * 1024;
+    };
+    struct Recorded {
+        std::string method;
+        std::string path; ///< decoded by the server
+        std::string target; ///< path and query exactly as the client sent them
+        std::multimap<std::string, std::string> params; ///< decoded query items
+        std::string authorization;
+    };
+
+    TestServer();
+    ~TestServer();
+    TestServer(const TestServer &) = delete;
+    TestServer &operator=(const TestServer &) = delete;
+
+    int port() const;
+    /// "http://127.0.0.1:<port>"
+    QString base() const;
+    /// "127.0.0.1:<port>", the form the login page takes
+    QString hostPort() const;
+
+    /// Every path answers with this unless a route says otherwise.
+    void setDefault(const Reply &reply);
+    void route(const std::string &path, const Reply &reply);
+    /// Challenge every request that lacks valid credentials of this account.
+    void requireAuth(httpauth::Scheme scheme, const std::string &user, const std::string &password);
+
+    /// Back to a plain 200 for every path, no routes, no authentication, no recorded requests.
+    void reset();
+
+    std::vector<Recorded> requests() const;
+    size_t requestCount() const;
+    /// Lets stalled requests go (they then end without an answer).
+    void releaseStalled();
+
+private:
+    Reply replyFor(const std::string &path) const;
+
+    std::unique_ptr<httplib::Server> m_server;
+    std::thread m_thread;
+    int m_port = 0;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_stallReleased;
+    bool m_released = false;
+    Reply m_default;
+    std::map<std::string, Reply> m_routes;
+    bool m_authRequired = false;
+    httpauth::Scheme m_scheme = httpauth::Scheme::Basic;
+    httpauth::Account m_account;
+    std::vector<Recorded> m_requests;
+};
