@@ -43,7 +43,9 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
 {
     registerSingleton(singletons.i18n, "I18n", use);
     registerSingleton(singletons.appState, "AppState", use);
+    // next singletons, in this order: StreamsList, Utils
 
+    // creatable types, in this order: RecordingsList, PosSearching, ApiCall, PosDownloader, Merger
     qmlRegisterType<ApiCall>(kUri, 1, 0, "ApiCall");
 }
 
