@@ -3,6 +3,9 @@
 #include "apicall.h"
 #include "appstate.h"
 #include "i18n.h"
+#include "recordingslist.h"
+#include "streamslist.h"
+#include "utils.h"
 
 #include <QCoreApplication>
 #include <QQmlApplicationEngine>
@@ -36,6 +39,8 @@ Singletons createSingletons()
     Singletons s;
     s.i18n = new I18n();
     s.appState = new AppState();
+    s.streamsList = new StreamsList();
+    s.utils = new Utils();
     return s;
 }
 
@@ -43,9 +48,11 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
 {
     registerSingleton(singletons.i18n, "I18n", use);
     registerSingleton(singletons.appState, "AppState", use);
-    // next singletons, in this order: StreamsList, Utils
+    registerSingleton(singletons.streamsList, "StreamsList", use);
+    registerSingleton(singletons.utils, "Utils", use);
 
     // creatable types, in this order: RecordingsList, PosSearching, ApiCall, PosDownloader, Merger
+    qmlRegisterType<RecordingsList>(kUri, 1, 0, "RecordingsList");
     qmlRegisterType<ApiCall>(kUri, 1, 0, "ApiCall");
 }
 

@@ -4,11 +4,15 @@ class AppState;
 class I18n;
 class QCoreApplication;
 class QUrl;
+class StreamsList;
+class Utils;
 
 /// The process-wide objects: created once, with no parent, before the QML engine, and never deleted.
 struct Singletons {
     I18n *i18n = nullptr;
     AppState *appState = nullptr;
+    StreamsList *streamsList = nullptr;
+    Utils *utils = nullptr;
 };
 
 Singletons createSingletons();

@@ -1,0 +1,43 @@
+#pragma once
+#include <QDate>
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+/// Date and time arithmetic and formats for the pages, the clip URL handed to FFmpeg, and the
+/// path behind a file URL from the save dialog. Keeps no state.
+class Utils : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Utils(QObject *parent = nullptr);
+
+    /// The most recently constructed instance.
+    static Utils *get();
+
+public slots:
+    bool isDebug() const;
+    QDateTime now();
+    /// A local date-time on date, minutesFromMidnight minutes after midnight; invalid beyond the day.
+    QDateTime datetimeFromDateAndMinutes(QDate date, int minutesFromMidnight);
+    QDateTime addDateTime(QDateTime base, qlonglong seconds);
+    int getDiffBetweenTwoDatetimeInSeconds(QDateTime start, QDateTime end);
+    /// The clip of camera id from start to end, with the settings' credentials inside the URL.
+    QString getVideoUrl(QString id, QDateTime start, QDateTime end);
+    /// Seconds since the epoch of the first moment of date in local time.
+    qulonglong startDayTimestamp(QDate date);
+    /// Seconds since the epoch of the last moment of date in local time.
+    qulonglong endDayTimestamp(QDate date);
+    qulonglong datetimeToMSSinceEpoch(QDateTime dt);
+    qulonglong datetimeToSecsSinceEpoch(QDateTime dt);
+    /// ISO 8601 in the date-time's own time spec, without fractions of a second.
+    QString formatDateTime(QDateTime dt);
+    /// "yyyyMMdd_hhmmss" for file names, the year without added zeros.
+    QString formatDatetimeForDownload(QDateTime dt);
+    QString fileUriToFilePath(QString fileUri);
+    void printServerDatetime(qulonglong msecs);
+    void printDurationInfo(int durationMs);
+
+private:
+    static Utils *s_inst;
+};
