@@ -3,6 +3,9 @@
 #include "apicall.h"
 #include "appstate.h"
 #include "i18n.h"
+#include "merger.h"
+#include "posdownloader.h"
+#include "possearching.h"
 #include "recordingslist.h"
 #include "streamslist.h"
 #include "utils.h"
@@ -53,7 +56,10 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
 
     // creatable types, in this order: RecordingsList, PosSearching, ApiCall, PosDownloader, Merger
     qmlRegisterType<RecordingsList>(kUri, 1, 0, "RecordingsList");
+    qmlRegisterType<PosSearching>(kUri, 1, 0, "PosSearching");
     qmlRegisterType<ApiCall>(kUri, 1, 0, "ApiCall");
+    qmlRegisterType<PosDownloader>(kUri, 1, 0, "PosDownloader");
+    qmlRegisterType<Merger>(kUri, 1, 0, "Merger");
 }
 
 int runMainWindow(QCoreApplication &app, const QUrl &url)

@@ -1,0 +1,143 @@
+#include "merger.h"
+
+#include <QDebug>
+#include <QRegularExpression>
+
+namespace {
+
+/// Enough to hold FFmpeg's closing complaint and what led to it.
+const int kKeptLines = 5;
+
+/// Decodes a chunk as FFmpeg wrote it; anything after a NUL byte is not text.
+QString decodeChunk(const QByteArray &chunk)
+{
+    return QString::fromUtf8(chunk.constData(), int(qstrnlen(chunk.constData(), uint(chunk.size()))));
+}
+
+/// The status lines FFmpeg rewrites in place while it works; they say nothing about a failure.
+bool isProgressLine(const QString &line)
+{
+    return line.startsWith(QLatin1String("frame=")) || line.startsWith(QLatin1String("size="));
+}
+
+} // namespace
+
+Merger::Merger(QObject *parent)
+    : QObject(parent)
+{
+}
+
+Merger::~Merger()
+{
+    stopProcess();
+}
+
+QString Merger::filePath() const
+{
+    return m_filePath;
+}
+
+void Merger::setFilePath(const QString &value)
+{
+    if (m_filePath == value)
+        return;
+    m_filePath = value;
+    emit filePathChanged();
+}
+
+QString Merger::programName()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("ffmpeg.exe");
+#else
+    return QStringLiteral("ffmpeg");
+#endif
+}
+
+std::optional<QString> Merger::frameFromChunk(const QByteArray &chunk)
+{
+    static const QRegularExpression progress(QStringLiteral("frame=(.+?)fps=.+?\\r"));
+    const QRegularExpressionMatch match = progress.match(decodeChunk(chunk));
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1).trimmed();
+}
+
+void Merger::merge(QString urlVideo, QString subFile)
+{
+    stopProcess();
+    m_partialLine.clear();
+    m_lastLines.clear();
+
+    m_process = new QProcess();
+    connect(m_process, &QProcess::readyReadStandardError, this, &Merger::onStandardError);
+    connect(m_process, &QProcess::started, this, [this] {
+        qDebug() << "started";
+        emit started();
+    });
+    connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        qDebug() << "errorOccurred";
+        emit errorOccured(QString::number(int(error)));
+    });
+    connect(m_process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &Merger::onFinished);
+    m_process->start(programName(),
+        { QStringLiteral("-y"), QStringLiteral("-i"), urlVideo, QStringLiteral("-vf"),
+            QStringLiteral("ass=%1").arg(subFile), m_filePath },
+        QIODevice::ReadWrite);
+}
+
+void Merger::onStandardError()
+{
+    const QByteArray chunk = m_process->readAllStandardError();
+    rememberLines(decodeChunk(chunk));
+    if (const std::optional<QString> frame = frameFromChunk(chunk))
+        emit frameProcessed(*frame);
+}
+
+void Merger::rememberLines(const QString &text)
+{
+    const QString all = m_partialLine + text;
+    int begin = 0;
+    for (int i = 0; i < all.size(); ++i) {
+        const QChar c = all.at(i);
+        if (c != QLatin1Char('\n') && c != QLatin1Char('\r'))
+            continue;
+        const QString line = all.mid(begin, i - begin).trimmed();
+        begin = i + 1;
+        if (line.isEmpty() || isProgressLine(line))
+            continue;
+        m_lastLines.append(line);
+        if (m_lastLines.size() > kKeptLines)
+            m_lastLines.removeFirst();
+    }
+    m_partialLine = all.mid(begin);
+}
+
+void Merger::onFinished(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    qDebug() << "finished";
+    // A crash has already been reported through the process error.
+    if (exitStatus == QProcess::NormalExit && exitCode != 0) {
+        rememberLines(QStringLiteral("\n"));
+        if (!m_lastLines.isEmpty())
+            qDebug() << "FFmpeg's last messages:" << m_lastLines;
+        emit errorOccured(m_lastLines.isEmpty()
+                ? tr("FFmpeg ended with exit code %1.").arg(exitCode)
+                : tr("FFmpeg ended with exit code %1: %2").arg(QString::number(exitCode), m_lastLines.constLast()));
+    }
+    emit finished();
+}
+
+void Merger::stopProcess()
+{
+    if (!m_process)
+        return;
+    // The old run's last signals would read as the outcome of the new one.
+    m_process->disconnect(this);
+    if (m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished();
+    }
+    delete m_process;
+    m_process = nullptr;
+}

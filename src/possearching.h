@@ -1,0 +1,59 @@
+#pragma once
+#include "common.h"
+
+#include <QAbstractListModel>
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QNetworkAccessManager>
+#include <QString>
+
+class QNetworkReply;
+
+/// The POS transactions whose text contains a search text, newest first, for the search page.
+class PosSearching : public QAbstractListModel
+{
+    Q_OBJECT
+    Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
+public:
+    enum Role {
+        ContentRole = Qt::UserRole + 1,
+        ContentOneLineRole,
+        CreatedAtRole,
+        StreamsRole,
+    };
+
+    explicit PosSearching(QObject *parent = nullptr);
+
+    bool isLoading() const;
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+    /// Replaces the rows with the transactions of a reply body, newest first.
+    void setRecordsFromBody(const QByteArray &body);
+
+    /// Newest first; records without a readable time go last, in the order they came.
+    static void sortNewestFirst(QList<PosData> &records);
+    /// The search URL for a text: the text travels as one query value, whatever characters it holds.
+    static QString searchUrl(const QString &posBase, const QString &content);
+
+public slots:
+    void searchByContent(const QString &content);
+
+signals:
+    void isLoadingChanged();
+    void errorOccured(QString message);
+
+private:
+    void setIsLoading(bool value);
+    void onReplyFinished(QNetworkReply *reply);
+
+    QHash<int, QByteArray> m_roles;
+    bool m_isLoading = false;
+    QList<PosData> m_records;
+    QNetworkAccessManager m_manager;
+    /// Only the reply to the most recent search may change the rows.
+    QNetworkReply *m_latest = nullptr;
+};
