@@ -14,6 +14,12 @@ Utils::Utils(QObject *parent)
     s_inst = this;
 }
 
+Utils::~Utils()
+{
+    if (s_inst == this)
+        s_inst = nullptr;
+}
+
 Utils *Utils::get()
 {
     return s_inst;
@@ -33,10 +39,10 @@ QDateTime Utils::now()
 
 QDateTime Utils::datetimeFromDateAndMinutes(QDate date, int minutesFromMidnight)
 {
-    const QTime time = minutesFromMidnight >= 0 && minutesFromMidnight < 24 * 60
-        ? QTime::fromMSecsSinceStartOfDay(minutesFromMidnight * 60000)
-        : QTime();
-    return QDateTime(date, time, Qt::LocalTime);
+    // A time of day on the clock, so there is none outside the day's 1440 minutes.
+    if (minutesFromMidnight < 0 || minutesFromMidnight >= 24 * 60)
+        return QDateTime();
+    return QDateTime(date, QTime::fromMSecsSinceStartOfDay(minutesFromMidnight * 60000), Qt::LocalTime);
 }
 
 QDateTime Utils::addDateTime(QDateTime base, qlonglong seconds)

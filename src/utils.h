@@ -11,6 +11,7 @@ class Utils : public QObject
     Q_OBJECT
 public:
     explicit Utils(QObject *parent = nullptr);
+    ~Utils() override;
 
     /// The most recently constructed instance.
     static Utils *get();
@@ -18,7 +19,8 @@ public:
 public slots:
     bool isDebug() const;
     QDateTime now();
-    /// A local date-time on date, minutesFromMidnight minutes after midnight; invalid beyond the day.
+    /// The local date-time on date whose clock shows minutesFromMidnight minutes after midnight;
+    /// invalid outside 0 to 1439.
     QDateTime datetimeFromDateAndMinutes(QDate date, int minutesFromMidnight);
     QDateTime addDateTime(QDateTime base, qlonglong seconds);
     int getDiffBetweenTwoDatetimeInSeconds(QDateTime start, QDateTime end);
