@@ -60,18 +60,22 @@ int RecordingsList::count() const
     return m_rows.size();
 }
 
-int RecordingsList::rowCount(const QModelIndex &) const
+int RecordingsList::rowCount(const QModelIndex &parent) const
 {
-    return m_rows.size();
+    // A flat list: rows have no children of their own.
+    return parent.isValid() ? 0 : m_rows.size();
 }
 
-int RecordingsList::columnCount(const QModelIndex &) const
+int RecordingsList::columnCount(const QModelIndex &parent) const
 {
-    return 1;
+    return parent.isValid() ? 0 : 1;
 }
 
 QVariant RecordingsList::data(const QModelIndex &index, int role) const
 {
+    // A size hint must be a size or nothing; a string would be read as an empty size.
+    if (role == Qt::SizeHintRole)
+        return QVariant();
     const int row = index.row();
     if (row < 0 || row >= m_rows.size())
         return QString();

@@ -32,7 +32,7 @@ public:
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
-    /// An empty string for a role without a value or a row that does not exist.
+    /// An empty string for a role without a value or a row that does not exist (no size hint at all).
     QVariant data(const QModelIndex &index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
