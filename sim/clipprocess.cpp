@@ -54,15 +54,15 @@ std::vector<std::string> clipArguments(const ClipRequest &request, const std::st
     // seconds from flooring to the one before when floating point lands just below a whole second.
     const std::string secondsOffset = decimal((double(siteMs) + 0.5) / 1000.0, 4);
     const std::string msOffset = decimal(double(siteMs) / 1000.0, 3);
-    const std::string stamp = "%{pts\\:gmtime\\:" + secondsOffset + "\\:%Y-%m-%d %H\\\\\\:%M\\\\\\:%S}.%{eif\\:mod(floor((t+"
-        + msOffset + ")*1000+0.5)\\,1000)\\:d\\:3}";
+    const std::string stamp = "%{pts\\:gmtime\\:" + secondsOffset
+        + "\\:%Y-%m-%d %H\\\\\\:%M\\\\\\:%S}.%{eif\\:mod(floor((t+" + msOffset + ")*1000+0.5)\\,1000)\\:d\\:3}";
     const int fontSize = request.high ? 22 : 11;
     const std::string drawtext = "drawtext=fontfile='" + fontFile + "':fontsize=" + std::to_string(fontSize)
         + ":fontcolor=white:box=1:boxcolor=black@0.6:boxborderw=" + std::to_string(fontSize / 4)
         + ":x=" + std::to_string(fontSize / 2) + ":y=" + std::to_string(fontSize / 2) + ":text='"
         + overlaySafe(request.cameraName) + "\n" + stamp + "'";
-    const std::string source
-        = std::string("testsrc2=size=") + (request.high ? "640x360" : "320x180") + ":rate=25";
+    const std::string source = std::string("testsrc2=size=") + (request.high ? "640x360" : "320x180") + ":rate=25";
+    // clang-format off
     return {
         "-hide_banner", "-nostdin", "-nostats", "-loglevel", "error",
         "-f", "lavfi", "-i", source,
@@ -75,6 +75,7 @@ std::vector<std::string> clipArguments(const ClipRequest &request, const std::st
         "-cluster_time_limit", "1000",
         "-f", "matroska", "pipe:1",
     };
+    // clang-format on
 }
 
 ClipProcess::ClipProcess(pid_t pid, int fd)
@@ -83,8 +84,8 @@ ClipProcess::ClipProcess(pid_t pid, int fd)
 {
 }
 
-std::unique_ptr<ClipProcess> ClipProcess::start(const std::string &program, const std::vector<std::string> &arguments,
-                                                std::string *error)
+std::unique_ptr<ClipProcess> ClipProcess::start(
+    const std::string &program, const std::vector<std::string> &arguments, std::string *error)
 {
     int fds[2];
     // Close-on-exec, so that no other child inherits the write end and keeps the pipe open past FFmpeg's exit.
@@ -136,8 +137,7 @@ ClipProcess::~ClipProcess()
 {
     if (!m_reaped) {
         kill(m_pid, SIGKILL);
-        while (waitpid(m_pid, &m_status, 0) < 0 && errno == EINTR) {
-        }
+        while (waitpid(m_pid, &m_status, 0) < 0 && errno == EINTR) { }
     }
     close(m_fd);
 }

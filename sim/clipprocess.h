@@ -25,8 +25,8 @@ class ClipProcess
 {
 public:
     /// Starts the program; nullptr and a reason when it cannot be started.
-    static std::unique_ptr<ClipProcess> start(const std::string &program, const std::vector<std::string> &arguments,
-                                              std::string *error);
+    static std::unique_ptr<ClipProcess> start(
+        const std::string &program, const std::vector<std::string> &arguments, std::string *error);
     ~ClipProcess();
     ClipProcess(const ClipProcess &) = delete;
     ClipProcess &operator=(const ClipProcess &) = delete;

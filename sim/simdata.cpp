@@ -54,11 +54,7 @@ public:
     /// Uniform in [low, high], both inclusive.
     qint64 between(qint64 low, qint64 high) { return low + qint64(next() % quint64(high - low + 1)); }
     bool chance(double probability) { return double(next() >> 11) / double(1ULL << 53) < probability; }
-    template<class T>
-    const T &pick(const T *items, size_t count)
-    {
-        return items[next() % count];
-    }
+    template <class T> const T &pick(const T *items, size_t count) { return items[next() % count]; }
 
 private:
     quint64 m_state;
@@ -91,9 +87,8 @@ OpeningHours openingHours(qint64 day)
 
 QString guid(Rng &rng)
 {
-    const QString hex = QStringLiteral("%1%2")
-                            .arg(rng.next(), 16, 16, QLatin1Char('0'))
-                            .arg(rng.next(), 16, 16, QLatin1Char('0'));
+    const QString hex
+        = QStringLiteral("%1%2").arg(rng.next(), 16, 16, QLatin1Char('0')).arg(rng.next(), 16, 16, QLatin1Char('0'));
     return QStringLiteral("{%1-%2-%3-%4-%5}")
         .arg(hex.mid(0, 8), hex.mid(8, 4), hex.mid(12, 4), hex.mid(16, 4), hex.mid(20, 12));
 }
@@ -294,7 +289,8 @@ Receipt makeReceipt(Rng &rng, const ReceiptContext &context, qint64 printedMs, q
         if (quantity == 1) {
             lines << receiptLine(name, money(amount));
         } else {
-            lines << name << receiptLine(QStringLiteral("  %1 x %2").arg(quantity).arg(money(item.cents)), money(amount));
+            lines << name
+                  << receiptLine(QStringLiteral("  %1 x %2").arg(quantity).arg(money(item.cents)), money(amount));
         }
         total += amount;
         grossByRate[item.vat == 7 ? 0 : 1] += amount;
@@ -327,13 +323,11 @@ Receipt makeReceipt(Rng &rng, const ReceiptContext &context, qint64 printedMs, q
     QJsonArray streams;
     for (int camera : context.till.cameras) {
         streams.append(QJsonObject { { QStringLiteral("id"), context.till.id * 10 + camera },
-                                     { QStringLiteral("nx_id"), context.cameras.at(camera).id },
-                                     { QStringLiteral("name"), context.cameras.at(camera).name } });
+            { QStringLiteral("nx_id"), context.cameras.at(camera).id },
+            { QStringLiteral("name"), context.cameras.at(camera).name } });
     }
-    const QJsonObject device { { QStringLiteral("id"), context.till.id },
-                               { QStringLiteral("name"), context.till.name },
-                               { QStringLiteral("serial"), context.till.serial },
-                               { QStringLiteral("streams"), streams } };
+    const QJsonObject device { { QStringLiteral("id"), context.till.id }, { QStringLiteral("name"), context.till.name },
+        { QStringLiteral("serial"), context.till.serial }, { QStringLiteral("streams"), streams } };
 
     Receipt receipt;
     receipt.text = lines.join(QLatin1Char('\n'));
@@ -345,8 +339,8 @@ Receipt makeReceipt(Rng &rng, const ReceiptContext &context, qint64 printedMs, q
         { QStringLiteral("text"), receipt.text },
         { QStringLiteral("received_at"), formatUtc(receivedMs) },
         { QStringLiteral("created_at"),
-          QDateTime::fromMSecsSinceEpoch(printedMs, Qt::OffsetFromUTC, int(context.tzOffsetMs / Second))
-              .toString(Qt::ISODateWithMs) },
+            QDateTime::fromMSecsSinceEpoch(printedMs, Qt::OffsetFromUTC, int(context.tzOffsetMs / Second))
+                .toString(Qt::ISODateWithMs) },
         { QStringLiteral("total"), money(total) },
         { QStringLiteral("currency"), QStringLiteral("EUR") },
         { QStringLiteral("payment"), cash ? QStringLiteral("cash") : QStringLiteral("card") },
@@ -411,16 +405,15 @@ Site Site::generate(const Config &config)
             for (qint64 t = dayStart + hours.open + rng.between(0, 4 * Minute); t < dayStart + hours.close;
                  t += rng.between(tillSpecs[i].gap[0], tillSpecs[i].gap[1])) {
                 const qint64 received = t + rng.between(150, 1800);
-                const ReceiptContext context { site.m_tills.at(i), site.m_cameras, config.tzOffsetMs, day,
-                                               ++sequence };
+                const ReceiptContext context { site.m_tills.at(i), site.m_cameras, config.tzOffsetMs, day, ++sequence };
                 Receipt receipt = makeReceipt(rng, context, t, received);
                 if (received >= windowStart && received <= config.nowMs)
                     timed.push_back({ received, std::move(receipt) });
             }
         }
     }
-    std::stable_sort(timed.begin(), timed.end(),
-                     [](const Timed &a, const Timed &b) { return a.receivedMs < b.receivedMs; });
+    std::stable_sort(
+        timed.begin(), timed.end(), [](const Timed &a, const Timed &b) { return a.receivedMs < b.receivedMs; });
     for (Timed &t : timed)
         site.m_receipts.append(std::move(t.receipt));
     return site;
@@ -469,8 +462,8 @@ int Site::cameraIndex(const QString &id) const
     return -1;
 }
 
-QVector<Period> Site::periodsOverlapping(int camera, qint64 fromMs, qint64 toMs, qint64 presentMs,
-                                         bool newestFirst) const
+QVector<Period> Site::periodsOverlapping(
+    int camera, qint64 fromMs, qint64 toMs, qint64 presentMs, bool newestFirst) const
 {
     QVector<Period> result;
     for (const Period &p : m_periods.at(camera)) {

@@ -74,7 +74,8 @@ public:
     /// All periods of a camera, oldest first; the last one is still recording.
     const QVector<Period> &periods(int camera) const { return m_periods.at(camera); }
     /// The periods that share at least one millisecond with [fromMs, toMs] (both inclusive).
-    QVector<Period> periodsOverlapping(int camera, qint64 fromMs, qint64 toMs, qint64 presentMs, bool newestFirst) const;
+    QVector<Period> periodsOverlapping(
+        int camera, qint64 fromMs, qint64 toMs, qint64 presentMs, bool newestFirst) const;
     const QVector<Till> &tills() const { return m_tills; }
     const QVector<Receipt> &receipts() const { return m_receipts; }
     /// Indexes of the receipts that match, in serving order.

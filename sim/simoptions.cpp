@@ -49,8 +49,7 @@ bool readPathValue(const QString &text, qint64 low, qint64 high, PathFault *faul
 
 } // namespace
 
-ParseResult parseSimOptions(const QStringList &arguments, qint64 currentTimeMs, SimOptions *options,
-                            QString *message)
+ParseResult parseSimOptions(const QStringList &arguments, qint64 currentTimeMs, SimOptions *options, QString *message)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -59,50 +58,45 @@ ParseResult parseSimOptions(const QStringList &arguments, qint64 currentTimeMs, 
                        "a trailing * makes it a prefix. Fault options may be given several times."));
     const QCommandLineOption help({ QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Show this help."));
     const QCommandLineOption vmsPort(QStringLiteral("vms-port"), QStringLiteral("VMS port, 0 for a free one."),
-                                     QStringLiteral("port"), QStringLiteral("7001"));
+        QStringLiteral("port"), QStringLiteral("7001"));
     const QCommandLineOption posPort(QStringLiteral("pos-port"), QStringLiteral("POS port, 0 for a free one."),
-                                     QStringLiteral("port"), QStringLiteral("8000"));
-    const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("VMS user name."), QStringLiteral("name"),
-                                  QStringLiteral("admin"));
+        QStringLiteral("port"), QStringLiteral("8000"));
+    const QCommandLineOption user(
+        QStringLiteral("user"), QStringLiteral("VMS user name."), QStringLiteral("name"), QStringLiteral("admin"));
     const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("VMS password."),
-                                      QStringLiteral("password"), QStringLiteral("Pelmo4826"));
+        QStringLiteral("password"), QStringLiteral("Pelmo4826"));
     const QCommandLineOption auth(QStringLiteral("auth"), QStringLiteral("VMS authentication: digest or basic."),
-                                  QStringLiteral("scheme"), QStringLiteral("digest"));
+        QStringLiteral("scheme"), QStringLiteral("digest"));
     const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("Seed of the generated data."),
-                                  QStringLiteral("n"), QStringLiteral("1"));
+        QStringLiteral("n"), QStringLiteral("1"));
     const QCommandLineOption days(QStringLiteral("days"), QStringLiteral("Days of data up to now (1-60)."),
-                                  QStringLiteral("n"), QStringLiteral("7"));
+        QStringLiteral("n"), QStringLiteral("7"));
     const QCommandLineOption now(QStringLiteral("now"),
-                                 QStringLiteral("Reference time, ISO 8601 (default: the current time)."),
-                                 QStringLiteral("datetime"));
-    const QCommandLineOption tzOffset(
-        QStringLiteral("tz-offset-ms"),
+        QStringLiteral("Reference time, ISO 8601 (default: the current time)."), QStringLiteral("datetime"));
+    const QCommandLineOption tzOffset(QStringLiteral("tz-offset-ms"),
         QStringLiteral("Site offset from UTC in ms (default: this machine's offset at the reference time)."),
         QStringLiteral("ms"));
     const QCommandLineOption receiptsFile(QStringLiteral("receipts-file"),
-                                          QStringLiteral("Serve the transactions of this JSON array instead."),
-                                          QStringLiteral("path"));
+        QStringLiteral("Serve the transactions of this JSON array instead."), QStringLiteral("path"));
     const QCommandLineOption clipFile(QStringLiteral("clip-file"),
-                                      QStringLiteral("Serve this file's bytes for every clip instead of rendering."),
-                                      QStringLiteral("path"));
+        QStringLiteral("Serve this file's bytes for every clip instead of rendering."), QStringLiteral("path"));
     const QCommandLineOption ffmpeg(QStringLiteral("ffmpeg"), QStringLiteral("FFmpeg program that renders clips."),
-                                    QStringLiteral("program"), QStringLiteral("ffmpeg"));
+        QStringLiteral("program"), QStringLiteral("ffmpeg"));
     const QCommandLineOption font(QStringLiteral("font"), QStringLiteral("Font file for the text in clips."),
-                                  QStringLiteral("path"), QString::fromStdString(options->font));
-    const QCommandLineOption fail(QStringLiteral("fail"), QStringLiteral("Answer PATH with this HTTP status."),
-                                  QStringLiteral("PATH=STATUS"));
+        QStringLiteral("path"), QString::fromStdString(options->font));
+    const QCommandLineOption fail(
+        QStringLiteral("fail"), QStringLiteral("Answer PATH with this HTTP status."), QStringLiteral("PATH=STATUS"));
     const QCommandLineOption delayMs(QStringLiteral("delay-ms"), QStringLiteral("Delay every reply by N ms."),
-                                     QStringLiteral("n"), QStringLiteral("0"));
-    const QCommandLineOption delay(QStringLiteral("delay"), QStringLiteral("Delay replies on PATH by MS ms more."),
-                                   QStringLiteral("PATH=MS"));
+        QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption delay(
+        QStringLiteral("delay"), QStringLiteral("Delay replies on PATH by MS ms more."), QStringLiteral("PATH=MS"));
     const QCommandLineOption cut(QStringLiteral("cut-clip-after"),
-                                 QStringLiteral("Drop the connection after this many bytes of a clip."),
-                                 QStringLiteral("bytes"));
-    const QCommandLineOption stall(QStringLiteral("stall"), QStringLiteral("Never answer PATH until shutdown."),
-                                   QStringLiteral("PATH"));
+        QStringLiteral("Drop the connection after this many bytes of a clip."), QStringLiteral("bytes"));
+    const QCommandLineOption stall(
+        QStringLiteral("stall"), QStringLiteral("Never answer PATH until shutdown."), QStringLiteral("PATH"));
     const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Log every request to stderr."));
-    parser.addOptions({ help, vmsPort, posPort, user, password, auth, seed, days, now, tzOffset, receiptsFile,
-                        clipFile, ffmpeg, font, fail, delayMs, delay, cut, stall, verbose });
+    parser.addOptions({ help, vmsPort, posPort, user, password, auth, seed, days, now, tzOffset, receiptsFile, clipFile,
+        ffmpeg, font, fail, delayMs, delay, cut, stall, verbose });
 
     if (!parser.parse(arguments)) {
         *message = parser.errorText();

@@ -42,5 +42,4 @@ struct SimOptions {
 enum class ParseResult { Run, Help, Error };
 
 /// Reads the arguments (the program name first). On Help the usage text, on Error the reason, is in *message.
-ParseResult parseSimOptions(const QStringList &arguments, qint64 currentTimeMs, SimOptions *options,
-                            QString *message);
+ParseResult parseSimOptions(const QStringList &arguments, qint64 currentTimeMs, SimOptions *options, QString *message);

@@ -46,17 +46,15 @@ void setText(httplib::Response &response, int status, const std::string &text)
 
 QJsonObject envelope(const QJsonValue &reply)
 {
-    return { { QStringLiteral("error"), QStringLiteral("0") },
-             { QStringLiteral("errorString"), QString() },
-             { QStringLiteral("reply"), reply } };
+    return { { QStringLiteral("error"), QStringLiteral("0") }, { QStringLiteral("errorString"), QString() },
+        { QStringLiteral("reply"), reply } };
 }
 
 void setVmsError(httplib::Response &response, const char *code, const QString &text)
 {
     setJson(response,
-            QJsonDocument(QJsonObject { { QStringLiteral("error"), QString::fromLatin1(code) },
-                                        { QStringLiteral("errorString"), text },
-                                        { QStringLiteral("reply"), QJsonArray() } }));
+        QJsonDocument(QJsonObject { { QStringLiteral("error"), QString::fromLatin1(code) },
+            { QStringLiteral("errorString"), text }, { QStringLiteral("reply"), QJsonArray() } }));
 }
 
 QString msText(qint64 ms)
@@ -169,7 +167,8 @@ qint64 SimServer::presentMs() const
 bool SimServer::start(std::string *error)
 {
     auto bind = [&](httplib::Server &server, int wanted, const char *label) {
-        const int port = wanted == 0 ? server.bind_to_any_port(Host) : (server.bind_to_port(Host, wanted) ? wanted : -1);
+        const int port
+            = wanted == 0 ? server.bind_to_any_port(Host) : (server.bind_to_port(Host, wanted) ? wanted : -1);
         if (port < 0)
             *error = std::string("cannot listen on ") + Host + ":" + std::to_string(wanted) + " for the " + label
                 + " (port in use?)";
@@ -214,8 +213,8 @@ void SimServer::setUpCommon(httplib::Server &server, const char *label)
     });
     if (m_options.verbose) {
         server.set_logger([label](const httplib::Request &request, const httplib::Response &response) {
-            std::fprintf(stderr, "%s %s %s -> %d\n", label, request.method.c_str(), request.target.c_str(),
-                         response.status);
+            std::fprintf(
+                stderr, "%s %s %s -> %d\n", label, request.method.c_str(), request.target.c_str(), response.status);
         });
     }
 }
@@ -240,8 +239,8 @@ bool SimServer::applyFaults(const httplib::Request &request, httplib::Response &
     }
     for (const PathFault &fault : m_options.failures) {
         if (fault.pattern.matches(request.path)) {
-            setText(response, fault.value,
-                    "Simulated failure: " + std::to_string(fault.value) + " for " + request.path);
+            setText(
+                response, fault.value, "Simulated failure: " + std::to_string(fault.value) + " for " + request.path);
             return true;
         }
     }
@@ -251,23 +250,19 @@ bool SimServer::applyFaults(const httplib::Request &request, httplib::Response &
 void SimServer::setUpVms()
 {
     m_vms->set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &response) {
-        if (applyFaults(request, response)
-            || !authorized(request, response, m_options))
+        if (applyFaults(request, response) || !authorized(request, response, m_options))
             return httplib::Server::HandlerResponse::Handled;
         return httplib::Server::HandlerResponse::Unhandled;
     });
-    m_vms->Get("/api/statistics", [this](const httplib::Request &, httplib::Response &response) {
-        serveStatistics(response);
-    });
+    m_vms->Get("/api/statistics",
+        [this](const httplib::Request &, httplib::Response &response) { serveStatistics(response); });
     m_vms->Get("/api/getTime", [this](const httplib::Request &, httplib::Response &response) { serveTime(response); });
-    m_vms->Get("/ec2/getCamerasEx",
-               [this](const httplib::Request &, httplib::Response &response) { serveCameras(response); });
-    m_vms->Get("/ec2/recordedTimePeriods", [this](const httplib::Request &request, httplib::Response &response) {
-        servePeriods(request, response);
-    });
-    m_vms->Get(R"(/hls/([^/]+)\.mkv)", [this](const httplib::Request &request, httplib::Response &response) {
-        serveClip(request, response);
-    });
+    m_vms->Get(
+        "/ec2/getCamerasEx", [this](const httplib::Request &, httplib::Response &response) { serveCameras(response); });
+    m_vms->Get("/ec2/recordedTimePeriods",
+        [this](const httplib::Request &request, httplib::Response &response) { servePeriods(request, response); });
+    m_vms->Get(R"(/hls/([^/]+)\.mkv)",
+        [this](const httplib::Request &request, httplib::Response &response) { serveClip(request, response); });
 }
 
 void SimServer::serveStatistics(httplib::Response &response) const
@@ -275,18 +270,23 @@ void SimServer::serveStatistics(httplib::Response &response) const
     const qint64 uptime = presentMs() - m_site.config().nowMs;
     // Loads that wander a little, as a live server's do.
     const double wobble = double(uptime / 2000 % 7) / 100.0;
-    auto entry = [](const char *description, const char *type, double value) {
-        return QJsonObject { { QStringLiteral("description"), QString::fromLatin1(description) },
-                             { QStringLiteral("deviceType"), QString::fromLatin1(type) },
-                             { QStringLiteral("value"), value } };
+    QJsonArray statistics;
+    auto add = [&](const char *description, const char *type, double value) {
+        QJsonObject entry;
+        entry.insert(QStringLiteral("description"), QString::fromLatin1(description));
+        entry.insert(QStringLiteral("deviceType"), QString::fromLatin1(type));
+        entry.insert(QStringLiteral("value"), value);
+        statistics.append(entry);
     };
-    const QJsonArray statistics { entry("CPU", "StatisticsCPU", 0.08 + wobble),
-                                  entry("RAM", "StatisticsRAM", 0.31 + wobble / 4),
-                                  entry("sda", "StatisticsHDD", 0.04 + wobble / 2),
-                                  entry("eth0", "StatisticsNETWORK", 0.02 + wobble / 3) };
-    setJson(response, QJsonDocument(envelope(QJsonObject { { QStringLiteral("statistics"), statistics },
-                                                           { QStringLiteral("uptimeMs"), msText(uptime) },
-                                                           { QStringLiteral("updatePeriod"), QStringLiteral("2000") } })));
+    add("CPU", "StatisticsCPU", 0.08 + wobble);
+    add("RAM", "StatisticsRAM", 0.31 + wobble / 4);
+    add("sda", "StatisticsHDD", 0.04 + wobble / 2);
+    add("eth0", "StatisticsNETWORK", 0.02 + wobble / 3);
+    QJsonObject reply;
+    reply.insert(QStringLiteral("statistics"), statistics);
+    reply.insert(QStringLiteral("uptimeMs"), msText(uptime));
+    reply.insert(QStringLiteral("updatePeriod"), QStringLiteral("2000"));
+    setJson(response, QJsonDocument(envelope(reply)));
 }
 
 void SimServer::serveTime(httplib::Response &response) const
@@ -298,13 +298,14 @@ void SimServer::serveTime(httplib::Response &response) const
                              .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
                              .arg(minutes / 60, 2, 10, QLatin1Char('0'))
                              .arg(minutes % 60, 2, 10, QLatin1Char('0'));
-    setJson(response, QJsonDocument(envelope(QJsonObject { { QStringLiteral("utcTime"), msText(now) },
-                                                           { QStringLiteral("osTime"), msText(now + offset) },
-                                                           { QStringLiteral("timeZoneOffset"), msText(offset) },
-                                                           { QStringLiteral("timeZoneId"), zone },
-                                                           { QStringLiteral("timezoneId"), zone },
-                                                           { QStringLiteral("realm"),
-                                                             QString::fromStdString(m_options.account.realm) } })));
+    QJsonObject reply;
+    reply.insert(QStringLiteral("utcTime"), msText(now));
+    reply.insert(QStringLiteral("osTime"), msText(now + offset));
+    reply.insert(QStringLiteral("timeZoneOffset"), msText(offset));
+    reply.insert(QStringLiteral("timeZoneId"), zone);
+    reply.insert(QStringLiteral("timezoneId"), zone);
+    reply.insert(QStringLiteral("realm"), QString::fromStdString(m_options.account.realm));
+    setJson(response, QJsonDocument(envelope(reply)));
 }
 
 void SimServer::serveCameras(httplib::Response &response) const
@@ -329,8 +330,8 @@ void SimServer::serveCameras(httplib::Response &response) const
             { QStringLiteral("groupName"), QString() },
             { QStringLiteral("audioEnabled"), false },
             { QStringLiteral("scheduleEnabled"), true },
-            { QStringLiteral("motionType"), camera.continuous ? QStringLiteral("MT_Default")
-                                                              : QStringLiteral("MT_SoftwareGrid") },
+            { QStringLiteral("motionType"),
+                camera.continuous ? QStringLiteral("MT_Default") : QStringLiteral("MT_SoftwareGrid") },
             { QStringLiteral("recordBeforeMotionSec"), 5 },
             { QStringLiteral("recordAfterMotionSec"), 5 },
             { QStringLiteral("minArchiveDays"), 1 },
@@ -357,7 +358,7 @@ void SimServer::servePeriods(const httplib::Request &request, httplib::Response 
     if (!start || !end) {
         const char *name = !start ? "startTime" : "endTime";
         setVmsError(response, InvalidParameter,
-                    QStringLiteral("Invalid value of parameter '%1': expected milliseconds since the epoch").arg(name));
+            QStringLiteral("Invalid value of parameter '%1': expected milliseconds since the epoch").arg(name));
         return;
     }
     if (*start > *end) {
@@ -376,10 +377,10 @@ void SimServer::servePeriods(const httplib::Request &request, httplib::Response 
     QJsonArray periods;
     for (const simdata::Period &p : m_site.periodsOverlapping(camera, *start, *end, presentMs(), newestFirst)) {
         periods.append(QJsonObject { { QStringLiteral("startTimeMs"), msText(p.startMs) },
-                                     { QStringLiteral("durationMs"), msText(p.durationMs) } });
+            { QStringLiteral("durationMs"), msText(p.durationMs) } });
     }
-    const QJsonArray reply { QJsonObject { { QStringLiteral("guid"), m_site.serverId() },
-                                           { QStringLiteral("periods"), periods } } };
+    const QJsonArray reply { QJsonObject {
+        { QStringLiteral("guid"), m_site.serverId() }, { QStringLiteral("periods"), periods } } };
     setJson(response, QJsonDocument(envelope(reply)));
 }
 
@@ -396,13 +397,13 @@ void SimServer::serveClip(const httplib::Request &request, httplib::Response &re
     const auto duration = integerValue(request.get_param_value("duration"), 1, 86400);
     const std::string hi = request.has_param("hi") ? request.get_param_value("hi") : "1";
     if (!pos) {
-        setText(response, 400, "pos: expected the start in milliseconds since the epoch, got '"
-                    + request.get_param_value("pos") + "'");
+        setText(response, 400,
+            "pos: expected the start in milliseconds since the epoch, got '" + request.get_param_value("pos") + "'");
         return;
     }
     if (!duration) {
-        setText(response, 400, "duration: expected whole seconds from 1 to 86400, got '"
-                    + request.get_param_value("duration") + "'");
+        setText(response, 400,
+            "duration: expected whole seconds from 1 to 86400, got '" + request.get_param_value("duration") + "'");
         return;
     }
     if (hi != "0" && hi != "1") {
@@ -437,13 +438,13 @@ void SimServer::serveClipFile(httplib::Response &response)
 {
     auto file = std::make_shared<FileHandle>();
     file->fd = open(m_options.clipFile.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
-    struct stat status {};
+    struct stat status {
+    };
     if (file->fd < 0 || fstat(file->fd, &status) != 0) {
         setText(response, 500, "Cannot read the clip file");
         return;
     }
-    response.set_content_provider(
-        size_t(status.st_size), "video/x-matroska",
+    response.set_content_provider(size_t(status.st_size), "video/x-matroska",
         [this, file](size_t offset, size_t length, httplib::DataSink &sink) {
             if (m_options.cutClipAfter >= 0 && (long long)offset >= m_options.cutClipAfter)
                 return false;
@@ -465,7 +466,8 @@ void SimServer::renderClip(int camera, long long posMs, int durationSec, bool hi
     clip.high = high;
     clip.tzOffsetMs = m_site.config().tzOffsetMs;
     std::string error;
-    std::shared_ptr<ClipProcess> process = ClipProcess::start(m_options.ffmpeg, clipArguments(clip, m_options.font), &error);
+    std::shared_ptr<ClipProcess> process
+        = ClipProcess::start(m_options.ffmpeg, clipArguments(clip, m_options.font), &error);
     if (!process) {
         setText(response, 500, error);
         return;
@@ -524,7 +526,8 @@ void SimServer::setUpPos()
         return applyFaults(request, response) ? httplib::Server::HandlerResponse::Handled
                                               : httplib::Server::HandlerResponse::Unhandled;
     });
-    auto handler = [this](const httplib::Request &request, httplib::Response &response) { servePos(request, response); };
+    auto handler
+        = [this](const httplib::Request &request, httplib::Response &response) { servePos(request, response); };
     m_pos->Get("/poses/", handler);
     m_pos->Get("/poses", handler);
 }
@@ -545,8 +548,8 @@ void SimServer::servePos(const httplib::Request &request, httplib::Response &res
         const auto ms = simdata::parseIsoDateTime(value);
         if (!ms) {
             setText(response, 400,
-                    std::string(name) + ": '" + raw
-                        + "' is not an ISO 8601 date-time; expected e.g. 2026-12-07T10:15:30.123Z");
+                std::string(name) + ": '" + raw
+                    + "' is not an ISO 8601 date-time; expected e.g. 2026-12-07T10:15:30.123Z");
             return;
         }
         (std::strcmp(name, "received_at__range_after") == 0 ? query.receivedFromMs : query.receivedToMs) = *ms;

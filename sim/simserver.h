@@ -14,7 +14,7 @@ class Server;
 struct Request;
 struct Response;
 class DataSink;
-}
+} // namespace httplib
 
 /// Lets requests that wait (a delay, a stall, a clip being rendered) end at once when the server stops.
 class StopSignal

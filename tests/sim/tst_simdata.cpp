@@ -363,7 +363,8 @@ void TestSimData::select()
 
     const QJsonArray served = QJsonDocument::fromJson(site.receiptsJson(later)).array();
     QCOMPARE(served.size(), later.size());
-    QCOMPARE(served.first().toObject().value(QStringLiteral("text")).toString(), site.receipts().at(later.first()).text);
+    QCOMPARE(
+        served.first().toObject().value(QStringLiteral("text")).toString(), site.receipts().at(later.first()).text);
 }
 
 void TestSimData::loadReceipts_data()
@@ -443,9 +444,8 @@ void TestSimData::options_data()
     QTest::addColumn<bool>("valid");
     QTest::newRow("defaults") << QStringList() << true;
     QTest::newRow("all set") << QStringList { "--vms-port=0", "--pos-port=0", "--auth=BASIC", "--seed=42", "--days=3",
-                                              "--now=2026-12-07T10:00:00Z", "--tz-offset-ms=-18000000",
-                                              "--fail=/hls/*=503", "--fail=/poses/=500", "--delay=/poses/=250",
-                                              "--delay-ms=10", "--stall=/api/getTime", "--cut-clip-after=1000" }
+        "--now=2026-12-07T10:00:00Z", "--tz-offset-ms=-18000000", "--fail=/hls/*=503", "--fail=/poses/=500",
+        "--delay=/poses/=250", "--delay-ms=10", "--stall=/api/getTime", "--cut-clip-after=1000" }
                              << true;
     QTest::newRow("unknown option") << QStringList { "--bogus" } << false;
     QTest::newRow("stray argument") << QStringList { "serve" } << false;
