@@ -1,0 +1,509 @@
+import QtQuick 2.15
+import QtQuick.Controls 2.15
+import QtTest 1.15
+import Tillmark 1.0
+import "qrc:/"
+
+Item {
+    id: root
+    width: 800
+    height: 600
+
+    // The main window's message box, which the pages reach by name.
+    Popup {
+        id: popMessage
+        property string message: ""
+    }
+
+    Component {
+        id: directionComponent
+        PageDirection {
+            anchors.fill: parent
+        }
+    }
+
+    SignalSpy {
+        id: loadedSpy
+        signalName: "loadingFinished"
+    }
+
+    SignalSpy {
+        id: paintedSpy
+        signalName: "painted"
+    }
+
+    SignalSpy {
+        id: messageSpy
+        target: popMessage
+        signalName: "opened"
+    }
+
+    TestCase {
+        id: test
+        name: "Timeline"
+        when: windowShown
+
+        // A day without a daylight-saving change, so that it has 1440 minutes in any zone.
+        readonly property date day: new Date(2026, 11, 7)
+        property var page: null
+        property var canvas: null
+        property var area: null
+
+        function midnight() {
+            return Utils.startDayTimestamp(day)
+        }
+
+        function periodsBody(periods) {
+            var list = periods.map(function (p) {
+                return { startTimeMs: String(p[0]), durationMs: String(p[1]) }
+            })
+            return JSON.stringify({ error: "0", errorString: "", reply: [{ server: "vms", periods: list }] })
+        }
+
+        function serve(periods) {
+            testServer.reset()
+            AppState.base = "http://" + testServer.hostPort
+            testServer.route("/api/getTime", 200,
+                             '{"error":"0","errorString":"","reply":{"timeZoneOffset":"3600000"}}', 0)
+            testServer.route("/ec2/getCamerasEx", 200,
+                             '[{"id":"cam-1","name":"Entrance"},{"id":"cam-2","name":"Car Park"}]', 0)
+            testServer.route("/ec2/recordedTimePeriods", 200, periodsBody(periods), 0)
+        }
+
+        // PageDirection with the first camera chosen on the test day, its periods loaded.
+        function openTimeline(periods) {
+            serve(periods)
+            page = createTemporaryObject(directionComponent, root)
+            verify(page)
+            var list = findChild(page, "lstStreams")
+            // The camera list is a singleton that still holds the rows of the last test: wait for this
+            // page's own load, which follows the server time.
+            tryVerify(function () {
+                return testServer.lastTarget() === "/ec2/getCamerasEx" && !StreamsList.isLoading
+            }, 5000)
+            compare(list.count, 2)
+            compare(list.currentIndex, -1)
+            verify(!findChild(page, "timelinePane").visible, "no timeline before a camera is chosen")
+            // No camera yet: a new date loads nothing.
+            var before = testServer.requestCount()
+            findChild(page, "datePicker").selectedDate = day
+            compare(testServer.requestCount(), before)
+
+            loadedSpy.clear()
+            loadedSpy.target = findChild(page, "recordingsList")
+            waitForRendering(list)
+            mouseClick(list.itemAtIndex(0))
+            compare(list.currentIndex, 0)
+            loadedSpy.wait(5000)
+            verify(findChild(page, "timelinePane").visible)
+            verify(testServer.lastTarget().indexOf("/ec2/recordedTimePeriods?cameraId=cam-1&") === 0,
+                   testServer.lastTarget())
+            canvas = findChild(page, "canvas")
+            area = findChild(page, "timelineMouseArea")
+            verify(canvas.width > 300)
+            verify(canvas.height > 100)
+            paintedSpy.target = canvas
+            messageSpy.clear()
+            return page
+        }
+
+        function xOfMinute(m) {
+            return (m - canvas.minuteStart) * canvas.xPerMinute
+        }
+
+        // A point inside minute m, clear of the rounding at its edges.
+        function xInMinute(m) {
+            return xOfMinute(m) + canvas.xPerMinute / 2
+        }
+
+        function midY() {
+            return Math.round(canvas.height / 2)
+        }
+
+        function rightDrag(fromX, toX) {
+            mousePress(area, fromX, midY(), Qt.RightButton)
+            mouseMove(area, (fromX + toX) / 2, midY(), 10, Qt.RightButton)
+            mouseMove(area, toX, midY(), 10, Qt.RightButton)
+            mouseRelease(area, toX, midY(), Qt.RightButton)
+        }
+
+        function leftDrag(fromX, toX) {
+            mousePress(area, fromX, midY(), Qt.LeftButton)
+            for (var i = 1; i <= 6; ++i)
+                mouseMove(area, fromX + (toX - fromX) * i / 6, midY(), 10, Qt.LeftButton)
+            mouseRelease(area, toX, midY(), Qt.LeftButton)
+        }
+
+        // Pans as far as it goes: toward the day's start when `earlier`, else toward its end.
+        function panToEnd(earlier) {
+            for (var i = 0; i < 12; ++i)
+                earlier ? rightDrag(20, canvas.width - 20) : rightDrag(canvas.width - 20, 20)
+        }
+
+        // The canvas' own pixels once the repaint that the last action asked for has run. (The
+        // window cannot be grabbed under the software renderer the tests use.)
+        function pixels() {
+            paintedSpy.clear()
+            canvas.requestPaint()
+            paintedSpy.wait(3000)
+            var ctx = canvas.getContext("2d")
+            return {
+                at: function (x, y) {
+                    return ctx.getImageData(Math.round(x), y === undefined ? midY() : y, 1, 1).data
+                },
+                row: function (y) {
+                    return ctx.getImageData(0, y, Math.floor(canvas.width), 1).data
+                }
+            }
+        }
+
+        function isEmpty(px) {
+            return px[3] === 0
+        }
+
+        function isRecordingShade(px) {
+            // rgba(0, 255, 0, 0.1)
+            return px[0] < 5 && px[1] > 250 && px[2] < 5 && Math.abs(px[3] - 26) <= 2
+        }
+
+        function isSelectionShade(px) {
+            // rgba(0, 0, 0, 0.4)
+            return px[0] < 5 && px[1] < 5 && px[2] < 5 && Math.abs(px[3] - 102) <= 2
+        }
+
+        // Columns among [from, to) where the tick row near the bottom edge is drawn on.
+        function drawnColumns(image, from, to) {
+            var row = image.row(Math.floor(canvas.height) - 5)
+            var n = 0
+            for (var x = Math.max(0, Math.floor(from)); x < Math.min(Math.ceil(to), row.length / 4); ++x) {
+                if (row[4 * x + 3] > 60)
+                    ++n
+            }
+            return n
+        }
+
+        function test_startViewShowsMidday() {
+            openTimeline([])
+            compare(canvas.zoomFactor, 12)
+            compare(canvas.xOffset, 0)
+            compare(canvas.fullWidth, 12 * canvas.width)
+            compare(canvas.xBegin, 5.5 * canvas.width)
+            verify(canvas.minuteStart === 659 || canvas.minuteStart === 660, canvas.minuteStart)
+            verify(canvas.minuteEnd === 779 || canvas.minuteEnd === 780, canvas.minuteEnd)
+            fuzzyCompare(canvas.xPerMinute, canvas.width / canvas.minuteTotal, 1e-9)
+            compare(canvas.getHour(665), 11)
+            compare(canvas.getMinute(665), 5)
+            compare(canvas.selectMinuteStart, -1)
+            compare(canvas.selectMinuteEnd, -1)
+            compare(findChild(page, "lblRange").text, "")
+            verify(!findChild(page, "btnDownload").enabled)
+
+            // Ticks along the bottom, the hour label at 12:00 among them; nothing above them.
+            var image = pixels()
+            verify(drawnColumns(image, 0, canvas.width) > 40)
+            var noon = xOfMinute(720)
+            verify(drawnColumns(image, noon - 1, noon + 2) > 0)
+            verify(isEmpty(image.at(Math.round(xInMinute(700)))))
+        }
+
+        function test_panningStopsAtTheDaysEnds() {
+            openTimeline([])
+            rightDrag(400, 300)
+            fuzzyCompare(canvas.xOffset, 100, 1e-9)
+            rightDrag(300, 400)
+            fuzzyCompare(canvas.xOffset, 0, 1e-9)
+
+            panToEnd(true)
+            compare(canvas.xOffset, -5.5 * canvas.width)
+            compare(canvas.minuteStart, 0)
+            panToEnd(false)
+            compare(canvas.xOffset, 5.5 * canvas.width)
+            compare(canvas.minuteEnd, 1440)
+            // The last tick of the day is at 23:59; the right edge is the day's end.
+            var image = pixels()
+            var last = xOfMinute(1439)
+            verify(drawnColumns(image, last - 1, last + 2) > 0)
+        }
+
+        function test_wheelZoomStaysWithinLimits() {
+            openTimeline([])
+            paintedSpy.clear()
+            mouseWheel(area, 100, midY(), 0, 120)
+            fuzzyCompare(canvas.zoomFactor, 12.96, 1e-9)
+            paintedSpy.wait(3000) // the wheel repaints
+            mouseWheel(area, 100, midY(), -120, 0) // a horizontal wheel counts as well
+            fuzzyCompare(canvas.zoomFactor, 12, 1e-9)
+            for (var i = 0; i < 40; ++i)
+                mouseWheel(area, 100, midY(), 0, 120)
+            compare(canvas.zoomFactor, 40)
+            for (i = 0; i < 40; ++i)
+                mouseWheel(area, 100, midY(), 0, -120)
+            compare(canvas.zoomFactor, 10)
+            compare(canvas.xOffset, 0)
+        }
+
+        function test_zoomingOutAfterPanningDrawsNoTicksOutsideTheDay() {
+            openTimeline([])
+            panToEnd(true)
+            var before = pixels()
+            verify(drawnColumns(before, 0, 2) > 0, "the tick of 0:00 at the left edge")
+            mouseWheel(area, 100, midY(), 0, -120)
+            fuzzyCompare(canvas.zoomFactor, 11.04, 1e-9)
+            // The offset is kept, so the view now starts before midnight.
+            compare(canvas.xOffset, -5.5 * canvas.width)
+            verify(canvas.minuteStart < 0, canvas.minuteStart)
+            var midnightX = xOfMinute(0)
+            verify(midnightX > 100, midnightX)
+            var image = pixels()
+            compare(drawnColumns(image, 0, midnightX - 2), 0)
+            verify(drawnColumns(image, midnightX - 1, midnightX + 2) > 0, "the tick of 0:00")
+            var tenPast = xOfMinute(10)
+            verify(drawnColumns(image, tenPast - 1, tenPast + 2) > 0, "the tick of 0:10")
+            verify(drawnColumns(image, midnightX + 2, canvas.width) > 20)
+        }
+
+        function test_dragSelectsMinutes() {
+            openTimeline([])
+            var button = findChild(page, "btnDownload")
+            var from = xInMinute(700)
+            var to = xInMinute(712)
+            paintedSpy.clear()
+            leftDrag(from, to)
+            paintedSpy.wait(3000) // the selection repaints
+            compare(canvas.selectMinuteStart, 700)
+            compare(canvas.selectMinuteEnd, 712)
+            compare(area.getMinuteFromXPos(from), 700)
+            compare(findChild(page, "lblRange").text, "11:40 - 11:52")
+            verify(button.enabled)
+            verify(!area.isPressed)
+
+            var span = canvas.selectionSpan()
+            fuzzyCompare(span.from, xOfMinute(700), 1e-9)
+            fuzzyCompare(span.to, xOfMinute(712), 1e-9)
+            var image = pixels()
+            verify(isSelectionShade(image.at(Math.round(xInMinute(706)))))
+            verify(isEmpty(image.at(Math.round(xInMinute(715)))))
+            verify(isEmpty(image.at(Math.round(xInMinute(697)))))
+
+            // A press alone starts again with a single minute, which cannot be downloaded.
+            mouseClick(area, xInMinute(730), midY())
+            compare(canvas.selectMinuteStart, 730)
+            compare(canvas.selectMinuteEnd, 730)
+            compare(findChild(page, "lblRange").text, "12:10 - 12:10")
+            verify(!button.enabled)
+            image = pixels()
+            verify(isEmpty(image.at(Math.round(xInMinute(706)))))
+        }
+
+        function test_dragLeftKeepsOneMinuteAndStaysOnThePage() {
+            openTimeline([])
+            var swipe = findChild(page, "stackView")
+            compare(swipe.currentIndex, 0)
+            mousePress(area, canvas.width - 40, midY(), Qt.LeftButton)
+            var start = canvas.selectMinuteStart
+            for (var x = canvas.width - 60; x > 20; x -= 40)
+                mouseMove(area, x, midY(), 10, Qt.LeftButton)
+            verify(area.isPressed, "the drag stays with the timeline")
+            mouseRelease(area, 20, midY(), Qt.LeftButton)
+            compare(canvas.selectMinuteStart, start)
+            compare(canvas.selectMinuteEnd, start)
+            verify(!findChild(page, "btnDownload").enabled)
+            wait(400)
+            compare(swipe.currentIndex, 0)
+            compare(findChild(page, "pageIndicator").currentIndex, 0)
+            fuzzyCompare(swipe.contentItem.contentX, 0, 1)
+
+            // The same drag beside the timeline slides to the search page.
+            var label = findChild(page, "lblStreams")
+            mousePress(label, label.width - 5, 5, Qt.LeftButton)
+            for (var step = 1; step <= 8; ++step)
+                mouseMove(label, label.width - 5 - step * 60, 5, 10, Qt.LeftButton)
+            mouseRelease(label, label.width - 5 - 8 * 60, 5, Qt.LeftButton)
+            tryCompare(swipe, "currentIndex", 1)
+            compare(findChild(page, "pageIndicator").currentIndex, 1)
+        }
+
+        function test_recordingBeforeMidnightIsShadedFromTheDayStart() {
+            var m = midnight() * 1000
+            // 23:00 the day before to 01:00, and 12:30 to 15:00.
+            openTimeline([[m - 3600000, 7200000], [m + 750 * 60000, 150 * 60000]])
+            compare(findChild(page, "recordingsList").count, 2)
+
+            // In the start view the second one reaches past the right edge and is cut there.
+            var cut = canvas.periodSpan(m + 750 * 60000, 150 * 60000, midnight())
+            fuzzyCompare(cut.from, xOfMinute(750), 1e-6)
+            fuzzyCompare(cut.to, canvas.width, 1e-6)
+            var image = pixels()
+            verify(isRecordingShade(image.at(Math.round(xInMinute(760)))))
+            verify(isRecordingShade(image.at(canvas.width - 3)))
+            verify(isEmpty(image.at(Math.round(xInMinute(745)))))
+            var before = canvas.periodSpan(m - 3600000, 7200000, midnight())
+            compare(before.to, before.from) // out of view: nothing to draw
+
+            panToEnd(true)
+            var span = canvas.periodSpan(m - 3600000, 7200000, midnight())
+            compare(span.from, 0)
+            fuzzyCompare(span.to, 3600 * canvas.xPerSec, 1e-6)
+            image = pixels()
+            verify(isRecordingShade(image.at(2)))
+            verify(isRecordingShade(image.at(Math.round(xInMinute(30)))))
+            verify(isEmpty(image.at(Math.round(xInMinute(62)))))
+        }
+
+        function test_selectionFromMidnightIsNotShaded() {
+            openTimeline([])
+            panToEnd(true)
+            leftDrag(xInMinute(0), xInMinute(5))
+            compare(canvas.selectMinuteStart, 0)
+            compare(canvas.selectMinuteEnd, 5)
+            compare(findChild(page, "lblRange").text, "0:0 - 0:5")
+            compare(canvas.selectionSpan(), null)
+            var image = pixels()
+            verify(isEmpty(image.at(Math.round(xInMinute(2)))))
+            // It can still be downloaded.
+            verify(findChild(page, "btnDownload").enabled)
+
+            leftDrag(xInMinute(1), xInMinute(5))
+            image = pixels()
+            verify(isSelectionShade(image.at(Math.round(xInMinute(2)))))
+        }
+
+        function test_downloadAsksForTheSelectedMinutes() {
+            openTimeline([])
+            // One and a half MiB, sent after a pause so that the box is seen waiting.
+            var body = new Array(1572864 + 1).join("x")
+            testServer.route("/hls/cam-1.mkv", 200, body, 600)
+            leftDrag(xInMinute(720), xInMinute(725))
+            compare(findChild(page, "lblRange").text, "12:0 - 12:5")
+            var box = findChild(page, "popDownload")
+            var field = findChild(page, "txtDownload")
+            mouseClick(findChild(page, "btnDownload"))
+            tryCompare(box, "visible", true)
+            compare(field.text, "Waiting ...")
+            verify(field.readOnly)
+            var pos = (midnight() + 720 * 60) * 1000
+            tryCompare(box, "visible", false, 10000)
+            compare(testServer.lastTarget(), "/hls/cam-1.mkv?pos=" + pos + "&duration=300&hi=1")
+            compare(field.text, "1.50MB/1.50MB")
+            compare(messageSpy.count, 0)
+        }
+
+        function test_formatSize_data() {
+            return [
+                { tag: "unknown", value: -1, expected: "N/A" },
+                { tag: "nothing", value: 0, expected: "0.00MB" },
+                { tag: "one byte", value: 1, expected: "0.00MB" },
+                { tag: "just under a MiB", value: 1048575, expected: "1.00MB" },
+                { tag: "a MiB and a half", value: 1572864, expected: "1.50MB" },
+                { tag: "a GiB", value: 1073741824, expected: "1024.00MB" },
+            ]
+        }
+
+        function test_formatSize(data) {
+            serve([])
+            var direction = createTemporaryObject(directionComponent, root)
+            compare(findChild(direction, "apiCall").formatSize(data.value), data.expected)
+        }
+
+        function test_errorsGoToTheMessageBox() {
+            openTimeline([])
+            leftDrag(xInMinute(700), xInMinute(705))
+            testServer.route("/ec2/recordedTimePeriods", 500, "broken", 0)
+            findChild(page, "datePicker").selectedDate = new Date(2026, 11, 6)
+            messageSpy.wait(5000)
+            verify(popMessage.message.length > 0)
+            popMessage.close()
+            // The page keeps what it had.
+            compare(canvas.selectMinuteStart, 700)
+            compare(canvas.selectMinuteEnd, 705)
+
+            messageSpy.clear()
+            testServer.route("/ec2/recordedTimePeriods", 200, '{"error":"2","errorString":"No such camera"}', 0)
+            findChild(page, "datePicker").selectedDate = new Date(2026, 11, 5)
+            messageSpy.wait(5000)
+            compare(popMessage.message, "No such camera")
+            popMessage.close()
+
+            messageSpy.clear()
+            testServer.route("/ec2/getCamerasEx", 500, "broken", 0)
+            StreamsList.loadStreams()
+            messageSpy.wait(5000)
+            verify(popMessage.message.length > 0)
+            popMessage.close()
+        }
+
+        function test_cameraLoadingBoxFollowsTheList() {
+            serve([])
+            testServer.route("/ec2/getCamerasEx", 200, '[{"id":"cam-1","name":"Entrance"}]', 800)
+            page = createTemporaryObject(directionComponent, root)
+            var box = findChild(page, "popStreamsLoading")
+            tryCompare(box, "visible", true, 5000)
+            verify(StreamsList.isLoading)
+            tryCompare(box, "visible", false, 5000)
+            compare(findChild(page, "lstStreams").count, 1)
+            // The page asked for the server time first and for the cameras after it.
+            compare(testServer.lastTarget(), "/ec2/getCamerasEx")
+        }
+
+        function test_changingCameraKeepsTheView() {
+            openTimeline([])
+            rightDrag(400, 300)
+            mouseWheel(area, 100, midY(), 0, 120)
+            leftDrag(xInMinute(740), xInMinute(744))
+            var list = findChild(page, "lstStreams")
+            loadedSpy.clear()
+            mouseClick(list.itemAtIndex(1))
+            loadedSpy.wait(5000)
+            verify(testServer.lastTarget().indexOf("cameraId=cam-2&") > 0)
+            fuzzyCompare(canvas.zoomFactor, 12.96, 1e-9)
+            fuzzyCompare(canvas.xOffset, 100, 1e-9)
+            compare(canvas.selectMinuteStart, 740)
+            compare(canvas.selectMinuteEnd, 744)
+        }
+    }
+
+    Component {
+        id: signalSpyComponent
+        SignalSpy { }
+    }
+
+    TestCase {
+        name: "DatePicker"
+        when: windowShown
+
+        Component {
+            id: pickerComponent
+            DatePicker { }
+        }
+
+        function test_startsOnToday() {
+            var picker = createTemporaryObject(pickerComponent, root)
+            var today = new Date()
+            compare(picker.selectedDate.getFullYear(), today.getFullYear())
+            compare(picker.selectedDate.getMonth(), today.getMonth())
+            compare(picker.selectedDate.getDate(), today.getDate())
+            compare(picker.displayText, today.toLocaleDateString(Qt.locale(), Locale.ShortFormat))
+        }
+
+        function test_okTakesTheCalendarsDay() {
+            var picker = createTemporaryObject(pickerComponent, root)
+            var spy = createTemporaryObject(signalSpyComponent, root, { target: picker, signalName: "selectedDateChanged" })
+            mouseClick(picker)
+            tryCompare(picker.popup, "opened", true)
+            var calendar = findChild(picker.popup.contentItem, "calendar")
+            verify(calendar)
+            var day = new Date(2026, 11, 7)
+            calendar.selectedDate = day
+            // The box shows the calendar's day before "Ok" takes it over.
+            compare(picker.displayText, day.toLocaleDateString(Qt.locale(), Locale.ShortFormat))
+            compare(spy.count, 0)
+            mouseClick(findChild(picker.popup.contentItem, "btnDateOk"))
+            tryCompare(picker.popup, "visible", false)
+            compare(spy.count, 1)
+            compare(picker.selectedDate.getFullYear(), 2026)
+            compare(picker.selectedDate.getMonth(), 11)
+            compare(picker.selectedDate.getDate(), 7)
+            compare(Utils.startDayTimestamp(picker.selectedDate), Utils.startDayTimestamp(day))
+        }
+    }
+}
