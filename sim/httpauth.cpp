@@ -126,13 +126,18 @@ bool authorize(const httplib::Request &request, httplib::Response &response, Sch
         auto p = digestParameters(header.substr(7));
         if (p["username"] == account.user && p["realm"] == account.realm && !p["nonce"].empty()) {
             const std::string ha1 = md5Hex(account.user + ":" + account.realm + ":" + account.password);
-            const std::string ha2 = md5Hex(request.method + ":" + p["uri"]);
-            std::string expected;
-            if (p["qop"] == "auth")
-                expected = md5Hex(ha1 + ":" + p["nonce"] + ":" + p["nc"] + ":" + p["cnonce"] + ":auth:" + ha2);
-            else
-                expected = md5Hex(ha1 + ":" + p["nonce"] + ":" + ha2);
-            ok = p["response"] == expected;
+            // httplib percent-decodes header values, so a "uri" answered for a target with escapes (camera
+            // ids in braces: %7B...%7D) no longer reads as the client hashed it; the raw target does.
+            for (const std::string &uri : { p["uri"], request.target }) {
+                const std::string ha2 = md5Hex(request.method + ":" + uri);
+                const std::string expected = p["qop"] == "auth"
+                    ? md5Hex(ha1 + ":" + p["nonce"] + ":" + p["nc"] + ":" + p["cnonce"] + ":auth:" + ha2)
+                    : md5Hex(ha1 + ":" + p["nonce"] + ":" + ha2);
+                if (p["response"] == expected) {
+                    ok = true;
+                    break;
+                }
+            }
         }
     }
     if (ok)

@@ -107,6 +107,7 @@ void ApiCall::download(QString id, qulonglong timestamp, int duration)
         return;
     }
     state->setCurrentFile(file);
+    m_written = 0;
 
     QNetworkReply *reply = Request::get(m_manager,
         QStringLiteral("%1/hls/%2.mkv?pos=%3&duration=%4&hi=1")
@@ -127,8 +128,10 @@ bool ApiCall::writeToCurrentFile(QNetworkReply *reply, const QByteArray &data)
     QFile *file = AppState::get()->currentFile();
     if (data.isEmpty() || !file)
         return true;
-    if (file->write(data) == data.size())
+    if (file->write(data) == data.size()) {
+        m_written += data.size();
         return true;
+    }
     Request::abortWithReason(reply,
         tr("Writing \"%1\" failed (%2); the download was stopped and the file is incomplete.")
             .arg(AppState::get()->currentFilePath(), file->errorString()));
@@ -150,21 +153,32 @@ void ApiCall::onDownloadProgress(QNetworkReply *reply, qint64 received, qint64 t
 
 void ApiCall::onDownloadFinished(QNetworkReply *reply)
 {
-    bool ok = reply->error() == QNetworkReply::NoError;
-    if (ok) {
+    QString error;
+    if (reply->error() != QNetworkReply::NoError) {
+        error = Request::errorText(reply);
+    } else {
         QFile *file = AppState::get()->currentFile();
         const QByteArray rest = reply->readAll();
         if (file && !rest.isEmpty() && file->write(rest) != rest.size()) {
-            ok = false;
-            emit errorOccured(tr("Writing \"%1\" failed (%2); the file is incomplete.")
-                                  .arg(AppState::get()->currentFilePath(), file->errorString()));
+            error = tr("Writing \"%1\" failed (%2); the file is incomplete.")
+                        .arg(AppState::get()->currentFilePath(), file->errorString());
+        } else {
+            m_written += rest.size();
+            // The network layer may end a transfer whose connection dropped early without an error.
+            const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+            if (announced.isValid() && m_written < announced.toLongLong()) {
+                error = tr("The server ended the transfer early: %1 of %2 bytes arrived; \"%3\" is incomplete.")
+                            .arg(m_written)
+                            .arg(announced.toLongLong())
+                            .arg(AppState::get()->currentFilePath());
+            }
         }
-    } else {
-        emit errorOccured(Request::errorText(reply));
     }
     releaseCurrentFile();
-    if (ok)
+    if (error.isEmpty())
         emit downloadComplete(AppState::get()->currentFilePath());
+    else
+        emit errorOccured(error);
     setIsDownloading(false);
     reply->deleteLater();
 }

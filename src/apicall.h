@@ -52,6 +52,7 @@ private:
     void releaseCurrentFile();
 
     QNetworkAccessManager m_manager;
+    qint64 m_written = 0; ///< bytes of the running download in the file
     bool m_isLoggingIn = false;
     bool m_isDownloading = false;
 };

@@ -2,6 +2,7 @@
 #include "recordingslist.h"
 #include "request.h"
 #include "testserver.h"
+#include "testutil.h"
 #include "utils.h"
 
 #include <QAbstractItemModelTester>
@@ -49,32 +50,6 @@ QStringList rowsOf(const RecordingsList &list)
     }
     return rows;
 }
-
-class ScopedTimeZone
-{
-public:
-    explicit ScopedTimeZone(const QByteArray &zone)
-        : m_hadZone(qEnvironmentVariableIsSet("TZ"))
-        , m_previous(qgetenv("TZ"))
-    {
-        qputenv("TZ", zone);
-        tzset();
-    }
-    ~ScopedTimeZone()
-    {
-        if (m_hadZone)
-            qputenv("TZ", m_previous);
-        else
-            qunsetenv("TZ");
-        tzset();
-    }
-    ScopedTimeZone(const ScopedTimeZone &) = delete;
-    ScopedTimeZone &operator=(const ScopedTimeZone &) = delete;
-
-private:
-    bool m_hadZone;
-    QByteArray m_previous;
-};
 
 QStringList s_debugMessages;
 

@@ -1,5 +1,6 @@
 #include "appstate.h"
 #include "utils.h"
+#include "testutil.h"
 
 #include <QTimeZone>
 #include <QUrl>
@@ -9,33 +10,6 @@
 #include <limits>
 
 namespace {
-
-/// Puts the process in a time zone for one test and back afterwards.
-class ScopedTimeZone
-{
-public:
-    explicit ScopedTimeZone(const QByteArray &zone)
-        : m_hadZone(qEnvironmentVariableIsSet("TZ"))
-        , m_previous(qgetenv("TZ"))
-    {
-        qputenv("TZ", zone);
-        tzset();
-    }
-    ~ScopedTimeZone()
-    {
-        if (m_hadZone)
-            qputenv("TZ", m_previous);
-        else
-            qunsetenv("TZ");
-        tzset();
-    }
-    ScopedTimeZone(const ScopedTimeZone &) = delete;
-    ScopedTimeZone &operator=(const ScopedTimeZone &) = delete;
-
-private:
-    bool m_hadZone;
-    QByteArray m_previous;
-};
 
 /// Collects the debug messages written while it lives.
 class MessageCapture

@@ -30,8 +30,11 @@ TestServer::TestServer()
         auto body = std::make_shared<QByteArray>(reply.body);
         const size_t chunk = reply.chunkSize;
         if (reply.withoutLength) {
+            const long long cutAfter = reply.cutAfter;
             response.set_chunked_content_provider(
-                reply.contentType, [body, chunk](size_t offset, httplib::DataSink &sink) {
+                reply.contentType, [body, chunk, cutAfter](size_t offset, httplib::DataSink &sink) {
+                    if (cutAfter >= 0 && offset >= size_t(cutAfter))
+                        return false; // drops the connection without the closing chunk
                     if (offset >= size_t(body->size())) {
                         sink.done();
                         return true;

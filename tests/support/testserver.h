@@ -28,7 +28,7 @@ public:
         std::string contentType = "application/json";
         int delayMs = 0;
         bool withoutLength = false; ///< chunked, so the client learns no total
-        long long cutAfter = -1; ///< announce the whole body, send this many bytes, drop the connection
+        long long cutAfter = -1; ///< send about this many bytes of the body, then drop the connection
         bool stall = false; ///< never answer until the server stops
         size_t chunkSize = 64 * 1024;
     };

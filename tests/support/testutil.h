@@ -5,6 +5,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <ctime>
+
 /// Runs a test in a fresh, empty working directory, where the program writes its working files,
 /// and goes back to where it was afterwards.
 class WorkDir
@@ -40,3 +42,30 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
+
+/// Sets the local time zone of the process (TZ) while it lives, then puts the previous one back.
+class ScopedTimeZone
+{
+public:
+    explicit ScopedTimeZone(const QByteArray &zone)
+        : m_hadZone(qEnvironmentVariableIsSet("TZ"))
+        , m_previous(qgetenv("TZ"))
+    {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~ScopedTimeZone()
+    {
+        if (m_hadZone)
+            qputenv("TZ", m_previous);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+    ScopedTimeZone(const ScopedTimeZone &) = delete;
+    ScopedTimeZone &operator=(const ScopedTimeZone &) = delete;
+
+private:
+    bool m_hadZone;
+    QByteArray m_previous;
+};
