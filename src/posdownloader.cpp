@@ -141,8 +141,24 @@ QString _convertToAss(QDateTime start, const QList<PosData> &records)
     std::set<int> started;
     int firstLive = 0;
 
-    script.reserve(script.size() + int(points.size()) * 64);
-    QString text;
+    // The script of a long window runs to tens of megabytes: find every event's lines first, so that
+    // the text is written once into storage of its final size.
+    QString stamps;
+    std::vector<int> stampAt;
+    stampAt.reserve(points.size() + 1);
+    for (qint64 point : points) {
+        stampAt.push_back(stamps.size());
+        appendTime(stamps, point);
+    }
+    stampAt.push_back(stamps.size());
+    const QLatin1String eventStart("Dialogue: 0,");
+    const QLatin1String eventMiddle(",Default,,0,0,0,,");
+    const QLatin1String lineBreak("\\N");
+
+    std::vector<int> rows;
+    std::vector<size_t> rowsAt;
+    rowsAt.reserve(points.size());
+    qsizetype length = script.size();
     for (size_t k = 1; k < points.size(); ++k) {
         const qint64 t = points[k - 1];
         while (firstLive < pairs.size() && pairs.at(firstLive).endMs <= t)
@@ -152,23 +168,31 @@ QString _convertToAss(QDateTime start, const QList<PosData> &records)
         while (!started.empty() && receipts[size_t(*started.begin())].endPair <= firstLive)
             started.erase(started.begin());
 
-        text.clear();
-        int rows = 0;
-        for (auto it = started.begin(); it != started.end() && rows < kMaxRows; ++it) {
+        rowsAt.push_back(rows.size());
+        int count = 0;
+        for (auto it = started.begin(); it != started.end() && count < kMaxRows; ++it) {
             const Receipt &receipt = receipts[size_t(*it)];
-            for (int p = std::max(receipt.firstPair, firstLive); p < receipt.endPair && rows < kMaxRows; ++p) {
-                text.append(pairs.at(p).text);
-                text.append(QLatin1String("\\N"));
-                ++rows;
+            for (int p = std::max(receipt.firstPair, firstLive); p < receipt.endPair && count < kMaxRows; ++p) {
+                rows.push_back(p);
+                length += pairs.at(p).text.size() + lineBreak.size();
+                ++count;
             }
         }
+        length += eventStart.size() + (stampAt[k + 1] - stampAt[k - 1]) + 1 + eventMiddle.size() + 1;
+    }
+    rowsAt.push_back(rows.size());
 
-        script.append(QLatin1String("Dialogue: 0,"));
-        appendTime(script, t);
+    script.reserve(int(length));
+    for (size_t k = 1; k < points.size(); ++k) {
+        script.append(eventStart);
+        script.append(stamps.midRef(stampAt[k - 1], stampAt[k] - stampAt[k - 1]));
         script.append(QLatin1Char(','));
-        appendTime(script, points[k]);
-        script.append(QLatin1String(",Default,,0,0,0,,"));
-        script.append(text);
+        script.append(stamps.midRef(stampAt[k], stampAt[k + 1] - stampAt[k]));
+        script.append(eventMiddle);
+        for (size_t r = rowsAt[k - 1]; r < rowsAt[k]; ++r) {
+            script.append(pairs.at(rows[r]).text);
+            script.append(lineBreak);
+        }
         script.append(QLatin1Char('\n'));
     }
     return script;
