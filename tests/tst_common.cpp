@@ -1,8 +1,8 @@
 #include "common.h"
 
-#include <QtTest>
+#include "testutil.h"
 
-#include <ctime>
+#include <QtTest>
 
 namespace {
 
@@ -31,7 +31,6 @@ class TestCommon : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
 
     void bodyShapes_data();
     void bodyShapes();
@@ -40,14 +39,11 @@ private slots:
     void zonesKeptAsWritten();
     void localTimeWithoutSuffix();
     void emptyRecordDefaults();
-};
 
-void TestCommon::initTestCase()
-{
-    // A zone two hours ahead of UTC in June, so that a local reading differs from a UTC one.
-    qputenv("TZ", "Europe/Berlin");
-    tzset();
-}
+private:
+    /// Two hours ahead of UTC in June, so that local and UTC readings differ.
+    ScopedTimeZone m_zone { "Europe/Berlin" };
+};
 
 void TestCommon::bodyShapes_data()
 {

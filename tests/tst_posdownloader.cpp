@@ -7,7 +7,6 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <ctime>
 #include <memory>
 #include <random>
 
@@ -220,7 +219,6 @@ class TestPosDownloader : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -257,17 +255,12 @@ private slots:
 private:
     void watch(PosDownloader &downloader);
 
+    /// Two hours ahead of UTC in June, so that local and UTC readings differ.
+    ScopedTimeZone m_zone { "Europe/Berlin" };
     AppState m_state;
     std::unique_ptr<TestServer> m_server;
     QStringList m_events;
 };
-
-void TestPosDownloader::initTestCase()
-{
-    // Two hours ahead of UTC in June.
-    qputenv("TZ", "Europe/Berlin");
-    tzset();
-}
 
 void TestPosDownloader::init()
 {

@@ -2,11 +2,11 @@
 #include "possearching.h"
 #include "request.h"
 #include "testserver.h"
+#include "testutil.h"
 
 #include <QAbstractItemModelTester>
 #include <QtTest>
 
-#include <ctime>
 #include <memory>
 
 namespace {
@@ -45,7 +45,6 @@ class TestPosSearching : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -73,16 +72,12 @@ private:
     QStringList contents(const PosSearching &model) const;
     void record(PosSearching &model);
 
+    /// Two hours ahead of UTC in June, so that local and UTC readings differ.
+    ScopedTimeZone m_zone { "Europe/Berlin" };
     AppState m_state;
     std::unique_ptr<TestServer> m_server;
     QStringList m_events;
 };
-
-void TestPosSearching::initTestCase()
-{
-    qputenv("TZ", "Europe/Berlin");
-    tzset();
-}
 
 void TestPosSearching::init()
 {
