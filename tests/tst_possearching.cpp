@@ -1,10 +1,13 @@
 #include "appstate.h"
 #include "possearching.h"
 #include "request.h"
+#include "startup.h"
 #include "testserver.h"
 #include "testutil.h"
 
 #include <QAbstractItemModelTester>
+#include <QQmlComponent>
+#include <QQmlEngine>
 #include <QtTest>
 
 #include <memory>
@@ -65,6 +68,9 @@ private slots:
     void laterSearchWinsOverSlowerEarlierOne();
     void earlierFastReplyIsDropped();
     void destroyedWithSearchInFlight();
+
+    void creatableFromQml_data();
+    void creatableFromQml();
 
 private:
     /// Runs one search and waits until the model is idle again.
@@ -391,6 +397,32 @@ void TestPosSearching::destroyedWithSearchInFlight()
     model.reset();
     QTest::qWait(500);
     QCOMPARE(errors.count(), 0);
+}
+
+void TestPosSearching::creatableFromQml_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("search") << QByteArray("PosSearching");
+    QTest::newRow("window download") << QByteArray("PosDownloader");
+    QTest::newRow("merge") << QByteArray("Merger");
+}
+
+void TestPosSearching::creatableFromQml()
+{
+    QFETCH(QByteArray, name);
+    static const bool registered = [] {
+        registerQmlTypes(createSingletons(), EngineUse::Many);
+        return true;
+    }();
+    QVERIFY(registered);
+    QQmlEngine engine;
+    QQmlComponent component(&engine);
+    component.setData("import Tillmark 1.0\n" + name + " {}\n", QUrl("qrc:/creatable.qml"));
+    const std::unique_ptr<QObject> object(component.create());
+    QVERIFY2(object, qPrintable(component.errorString()));
+    QCOMPARE(QByteArray(object->metaObject()->className()), name);
+    QVERIFY(QMetaType::type(name + '*') != QMetaType::UnknownType);
+    QVERIFY(QMetaType::type("QQmlListProperty<" + name + '>') != QMetaType::UnknownType);
 }
 
 QTEST_GUILESS_MAIN(TestPosSearching)
