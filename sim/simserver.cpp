@@ -16,6 +16,7 @@
 #include <optional>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -202,6 +203,12 @@ void SimServer::stop()
 void SimServer::setUpCommon(httplib::Server &server, const char *label)
 {
     server.new_task_queue = [] { return new httplib::ThreadPool(WorkerThreads); };
+    // httplib's default adds SO_REUSEPORT, with which a second simulator would share the ports silently
+    // instead of being told they are taken.
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server.set_keep_alive_max_count(100);
     server.set_error_handler([](const httplib::Request &request, httplib::Response &response) {
         if (!response.body.empty())
