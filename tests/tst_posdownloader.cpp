@@ -97,32 +97,6 @@ QString convert(const QDateTime &start, const QList<PosData> &records)
 
 } // namespace reference
 
-/// Collects debug messages while it lives instead of printing them.
-class DebugCapture
-{
-public:
-    DebugCapture()
-    {
-        s_messages.clear();
-        m_previous = qInstallMessageHandler(&DebugCapture::handler);
-    }
-    ~DebugCapture() { qInstallMessageHandler(m_previous); }
-    DebugCapture(const DebugCapture &) = delete;
-    DebugCapture &operator=(const DebugCapture &) = delete;
-
-    const QStringList &messages() const { return s_messages; }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &, const QString &message)
-    {
-        if (type == QtDebugMsg)
-            s_messages << message;
-    }
-    static QStringList s_messages;
-    QtMessageHandler m_previous = nullptr;
-};
-QStringList DebugCapture::s_messages;
-
 const QDateTime kStart(QDate(2021, 6, 1), QTime(9, 58, 30), Qt::UTC);
 
 PosData receipt(const QString &content, qint64 msAfterStart)

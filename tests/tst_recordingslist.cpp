@@ -51,14 +51,6 @@ QStringList rowsOf(const RecordingsList &list)
     return rows;
 }
 
-QStringList s_debugMessages;
-
-void captureDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type == QtDebugMsg)
-        s_debugMessages << message;
-}
-
 } // namespace
 
 /// The recorded periods of a camera: every reply shape, the request sent, failures, and replies
@@ -310,15 +302,17 @@ void TestRecordingsList::eachPeriodIsLogged()
     ScopedTimeZone tz("UTC");
     m_server->route(kPath, json(periodsBody({ { "1620050706000", "3723004" }, { "0", "-61000" } })));
     RecordingsList list;
-    s_debugMessages.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(captureDebug);
-    loadAndWait(list);
-    qInstallMessageHandler(previous);
-    QCOMPARE(s_debugMessages.size(), 4);
-    QVERIFY2(s_debugMessages.at(0).contains("2021-05-03 14:05:06"), qPrintable(s_debugMessages.at(0)));
-    QCOMPARE(s_debugMessages.at(1), QString("1 hours 2 minutes 3 seconds"));
-    QVERIFY2(s_debugMessages.at(2).contains("1970-01-01 00:00:00"), qPrintable(s_debugMessages.at(2)));
-    QCOMPARE(s_debugMessages.at(3), QString("0 hours -1 minutes -1 seconds"));
+    QStringList messages;
+    {
+        DebugCapture capture;
+        loadAndWait(list);
+        messages = capture.messages();
+    }
+    QCOMPARE(messages.size(), 4);
+    QVERIFY2(messages.at(0).contains("2021-05-03 14:05:06"), qPrintable(messages.at(0)));
+    QCOMPARE(messages.at(1), QString("1 hours 2 minutes 3 seconds"));
+    QVERIFY2(messages.at(2).contains("1970-01-01 00:00:00"), qPrintable(messages.at(2)));
+    QCOMPARE(messages.at(3), QString("0 hours -1 minutes -1 seconds"));
 }
 
 void TestRecordingsList::dayRequest_data()

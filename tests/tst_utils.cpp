@@ -11,33 +11,6 @@
 
 namespace {
 
-/// Collects the debug messages written while it lives.
-class MessageCapture
-{
-public:
-    MessageCapture()
-    {
-        s_messages.clear();
-        m_previous = qInstallMessageHandler(&MessageCapture::handler);
-    }
-    ~MessageCapture() { qInstallMessageHandler(m_previous); }
-    MessageCapture(const MessageCapture &) = delete;
-    MessageCapture &operator=(const MessageCapture &) = delete;
-
-    QStringList debugMessages() const { return s_messages; }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &, const QString &message)
-    {
-        if (type == QtDebugMsg)
-            s_messages << message;
-    }
-    static QStringList s_messages;
-    QtMessageHandler m_previous = nullptr;
-};
-
-QStringList MessageCapture::s_messages;
-
 QDateTime utc(int y, int mo, int d, int h, int mi, int s, int ms = 0)
 {
     return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), Qt::UTC);
@@ -482,18 +455,18 @@ void TestUtils::durationInfo()
 {
     QFETCH(int, ms);
     QFETCH(QString, expected);
-    MessageCapture capture;
+    DebugCapture capture;
     m_utils.printDurationInfo(ms);
-    QCOMPARE(capture.debugMessages(), QStringList { expected });
+    QCOMPARE(capture.messages(), QStringList { expected });
 }
 
 void TestUtils::serverDatetimeIsLocal()
 {
     ScopedTimeZone tz("Europe/Berlin");
-    MessageCapture capture;
+    DebugCapture capture;
     m_utils.printServerDatetime(1620050706789ull); // 2021-05-03T14:05:06.789Z
     m_utils.printServerDatetime(1609459200000ull); // 2021-01-01T00:00:00Z
-    const QStringList messages = capture.debugMessages();
+    const QStringList messages = capture.messages();
     QCOMPARE(messages.size(), 2);
     QVERIFY2(messages.at(0).contains("2021-05-03 16:05:06.789"), qPrintable(messages.at(0)));
     QVERIFY2(messages.at(1).contains("2021-01-01 01:00:00.000"), qPrintable(messages.at(1)));

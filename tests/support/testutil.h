@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <ctime>
@@ -68,4 +69,29 @@ public:
 private:
     bool m_hadZone;
     QByteArray m_previous;
+};
+
+/// Collects the debug messages written while it lives, instead of logging them.
+class DebugCapture
+{
+public:
+    DebugCapture()
+    {
+        s_messages.clear();
+        m_previous = qInstallMessageHandler(&DebugCapture::handler);
+    }
+    ~DebugCapture() { qInstallMessageHandler(m_previous); }
+    DebugCapture(const DebugCapture &) = delete;
+    DebugCapture &operator=(const DebugCapture &) = delete;
+
+    const QStringList &messages() const { return s_messages; }
+
+private:
+    static void handler(QtMsgType type, const QMessageLogContext &, const QString &message)
+    {
+        if (type == QtDebugMsg)
+            s_messages << message;
+    }
+    static inline QStringList s_messages;
+    QtMessageHandler m_previous = nullptr;
 };
