@@ -8,7 +8,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 
 #include <cstdio>
 #include <cstring>
@@ -63,17 +62,32 @@ QString msText(qint64 ms)
     return QString::number(ms);
 }
 
-/// A whole decimal number within [low, high], nothing else; std::nullopt otherwise.
+/// A whole decimal number within [low, high], nothing else (no blanks, sign only for a negative); std::nullopt
+/// otherwise.
 std::optional<qint64> integerValue(const std::string &text, qint64 low, qint64 high)
 {
-    static const QRegularExpression digits(QStringLiteral("^-?[0-9]{1,18}$"));
-    const QString value = QString::fromStdString(text);
-    if (!digits.match(value).hasMatch())
+    const size_t digitsFrom = !text.empty() && text[0] == '-' ? 1 : 0;
+    if (text.size() == digitsFrom || text.size() - digitsFrom > 18
+        || text.find_first_not_of("0123456789", digitsFrom) != std::string::npos)
         return std::nullopt;
-    const qint64 number = value.toLongLong();
+    const qint64 number = std::stoll(text);
     if (number < low || number > high)
         return std::nullopt;
     return number;
+}
+
+/// Query decoding turns the "+" of an unescaped UTC offset ("...T10:00:00.000+01:00") into a blank; put it back.
+std::string restoreOffsetSign(std::string value)
+{
+    const size_t blank = value.rfind(' ');
+    const size_t time = value.find('T');
+    if (blank == std::string::npos || time == std::string::npos || blank < time)
+        return value;
+    const size_t offsetLength = value.size() - blank - 1; // "01", "0100" or "01:00"
+    if ((offsetLength == 2 || offsetLength == 4 || offsetLength == 5)
+        && value.find_first_not_of("0123456789:", blank + 1) == std::string::npos)
+        value[blank] = '+';
+    return value;
 }
 
 /// Checks the credentials of a video server request. httplib 0.11 percent-decodes header values, so the
@@ -548,11 +562,7 @@ void SimServer::servePos(const httplib::Request &request, httplib::Response &res
         const std::string raw = request.get_param_value(name);
         if (raw.empty())
             continue; // an empty bound is no bound
-        QString value = QString::fromStdString(raw);
-        // A "+" of an unencoded UTC offset arrives as a blank after query decoding.
-        static const QRegularExpression blankOffset(QStringLiteral(" (\\d\\d(:?\\d\\d)?)$"));
-        value.replace(blankOffset, QStringLiteral("+\\1"));
-        const auto ms = simdata::parseIsoDateTime(value);
+        const auto ms = simdata::parseIsoDateTime(QString::fromStdString(restoreOffsetSign(raw)));
         if (!ms) {
             setText(response, 400,
                 std::string(name) + ": '" + raw
