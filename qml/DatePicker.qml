@@ -17,13 +17,16 @@ ComboBox {
         objectName: "datePopup"
         y: root.height
         padding: 6
+        // The arrow keys move the day as soon as the calendar opens.
+        focus: true
 
         contentItem: ColumnLayout {
             Calendar {
                 id: calendar
                 objectName: "calendar"
-                Layout.preferredWidth: 260
-                Layout.preferredHeight: 220
+                focus: true
+                Layout.preferredWidth: 300
+                Layout.preferredHeight: 230
             }
             Button {
                 objectName: "btnDateOk"

@@ -50,6 +50,18 @@ Page {
     }
 
     Connections {
+        target: recordingsList
+        function onModelReset() {
+            var rows = []
+            for (var i = 0; i < recordingsList.count; ++i) {
+                var item = recordingsList.get(i)
+                rows.push(item.recStartMS, item.recDurationMS)
+            }
+            canvas.periods = rows
+        }
+    }
+
+    Connections {
         target: StreamsList
         function onErrorOccured(message) {
             page.showError(message)
@@ -159,6 +171,9 @@ Page {
                     property real xPerSec: xPerMinute / 60
                     property int selectMinuteStart: -1
                     property int selectMinuteEnd: -1
+                    // The rows of recordingsList as start and duration pairs in milliseconds, read once
+                    // per load rather than once per repaint.
+                    property var periods: []
 
                     function getHour(min) {
                         return Math.floor(min / 60)
@@ -221,10 +236,9 @@ Page {
                     function paintRecordings(ctx) {
                         ctx.fillStyle = "rgba(0, 255, 0, 0.1)"
                         var midnight = Utils.startDayTimestamp(datePicker.selectedDate)
-                        var count = recordingsList.count
-                        for (var i = 0; i < count; ++i) {
-                            var item = recordingsList.get(i)
-                            var span = periodSpan(item.recStartMS, item.recDurationMS, midnight)
+                        var count = periods.length
+                        for (var i = 0; i < count; i += 2) {
+                            var span = periodSpan(periods[i], periods[i + 1], midnight)
                             if (span.to > span.from)
                                 ctx.fillRect(span.from, 0, span.to - span.from, height)
                         }

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     # build
-    build-essential cmake pkg-config clang-format
+    build-essential cmake pkg-config clang-format clang libclang-rt-14-dev
     qtbase5-dev qtdeclarative5-dev qtquickcontrols2-5-dev libqt5opengl5-dev
     libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
     # QML modules the interface imports at run time
@@ -15,7 +15,7 @@ packages=(
     # export, simulated clips and their fonts
     ffmpeg fonts-dejavu-core fonts-liberation fontconfig
     # headless runs, screenshots, reference downloads for the benchmarks
-    xvfb xauth imagemagick curl
+    xvfb xauth imagemagick curl xdotool
 )
 
 missing=()

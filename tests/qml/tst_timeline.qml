@@ -348,6 +348,17 @@ Item {
             verify(isRecordingShade(image.at(2)))
             verify(isRecordingShade(image.at(Math.round(xInMinute(30)))))
             verify(isEmpty(image.at(Math.round(xInMinute(62)))))
+
+            // Another day's periods replace these ones on the next load.
+            var next = Utils.startDayTimestamp(new Date(2026, 11, 8)) * 1000
+            testServer.route("/ec2/recordedTimePeriods", 200, periodsBody([[next + 40 * 60000, 10 * 60000]]), 0)
+            loadedSpy.clear()
+            findChild(page, "datePicker").selectedDate = new Date(2026, 11, 8)
+            loadedSpy.wait(5000)
+            image = pixels()
+            verify(isEmpty(image.at(Math.round(xInMinute(30)))))
+            verify(isRecordingShade(image.at(Math.round(xInMinute(45)))))
+            verify(isEmpty(image.at(Math.round(xInMinute(52)))))
         }
 
         function test_selectionFromMidnightIsNotShaded() {

@@ -1,0 +1,261 @@
+// Clip download throughput and memory: ApiCall against curl on the same simulated server, for a clip of
+// 100 MiB and one of 1 GiB. Each ApiCall download runs in a child process of its own, so that the child's
+// peak resident memory (VmHWM) belongs to that one download.
+//
+//   bench_download [--rounds N] [--dir DIR]
+
+#include "apicall.h"
+#include "appstate.h"
+#include "simprocess.h"
+#include "streamslist.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+const char *const User = "admin";
+const char *const Password = "Pelmo4826";
+constexpr qint64 MiB = 1024 * 1024;
+
+/// "VmHWM" (or another field) of /proc/self/status, in KiB.
+qint64 statusKiB(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QRegularExpression line(
+        QStringLiteral("^%1:\\s+(\\d+) kB$").arg(QLatin1String(field)), QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch match = line.match(QString::fromLatin1(status.readAll()));
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
+}
+
+/// Bytes that no transport can shrink, quickly: xorshift64.
+bool writeClip(const QString &path, qint64 size)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray block(int(MiB), Qt::Uninitialized);
+    quint64 state = 0x9E3779B97F4A7C15ULL;
+    for (qint64 written = 0; written < size; written += block.size()) {
+        auto *words = reinterpret_cast<quint64 *>(block.data());
+        for (int i = 0; i < block.size() / 8; ++i) {
+            state ^= state << 13;
+            state ^= state >> 7;
+            state ^= state << 17;
+            words[i] = state;
+        }
+        const qint64 part = std::min<qint64>(block.size(), size - written);
+        if (file.write(block.constData(), part) != part)
+            return false;
+    }
+    return true;
+}
+
+/// The child: one ApiCall download into "download.mkv" in the working directory. Prints
+/// "bytes milliseconds peakKiB startKiB" on success.
+int runChild(const QString &base)
+{
+    AppState state;
+    state.setBase(base);
+    state.setUser(QString::fromLatin1(User));
+    state.setPassword(QString::fromLatin1(Password));
+
+    // The camera id the clip path needs, from the server's own list.
+    StreamsList streams;
+    QEventLoop loop;
+    QObject::connect(&streams, &StreamsList::isLoadingChanged, &loop, [&] {
+        if (!streams.isLoading())
+            loop.quit();
+    });
+    streams.loadStreams();
+    loop.exec();
+    const QString camera = streams.get(0).value(QStringLiteral("strmId")).toString();
+    if (camera.isEmpty()) {
+        std::fprintf(stderr, "no camera from %s\n", qPrintable(base));
+        return 2;
+    }
+
+    ApiCall api;
+    QString error;
+    QObject::connect(&api, &ApiCall::errorOccured, [&](const QString &message) { error = message; });
+    QObject::connect(&api, &ApiCall::isDownloadingChanged, &loop, [&] {
+        if (!api.isDownloading())
+            loop.quit();
+    });
+    const qint64 startKiB = statusKiB("VmHWM");
+    QElapsedTimer timer;
+    timer.start();
+    api.download(camera, 0, 60);
+    loop.exec();
+    const qint64 ms = timer.elapsed();
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "download failed: %s\n", qPrintable(error));
+        return 3;
+    }
+    std::printf(
+        "%lld %lld %lld %lld\n", QFileInfo(QStringLiteral("download.mkv")).size(), ms, statusKiB("VmHWM"), startKiB);
+    return 0;
+}
+
+struct Run {
+    double mibPerSecond = 0;
+    qint64 peakKiB = 0;
+    qint64 startKiB = 0;
+    bool ok = false;
+};
+
+Run apiCallRun(const QString &program, const QString &base, const QString &workDir, qint64 size)
+{
+    QProcess child;
+    child.setWorkingDirectory(workDir);
+    child.start(program, { QStringLiteral("--child"), base });
+    Run run;
+    if (!child.waitForFinished(30 * 60 * 1000) || child.exitCode() != 0) {
+        std::fprintf(stderr, "ApiCall child failed: %s\n", child.readAllStandardError().constData());
+        return run;
+    }
+    const QStringList fields = QString::fromLatin1(child.readAllStandardOutput()).split(QLatin1Char(' '));
+    QFile::remove(QDir(workDir).filePath(QStringLiteral("download.mkv")));
+    if (fields.size() != 4 || fields.at(0).toLongLong() != size) {
+        std::fprintf(stderr, "ApiCall child wrote an unexpected size: %s\n", qPrintable(fields.join(' ')));
+        return run;
+    }
+    run.mibPerSecond = double(size) / MiB / (fields.at(1).toDouble() / 1000.0);
+    run.peakKiB = fields.at(2).toLongLong();
+    run.startKiB = fields.at(3).trimmed().toLongLong();
+    run.ok = true;
+    return run;
+}
+
+/// curl with the same credentials, writing to a file as the program does.
+Run curlRun(const QString &url, const QString &workDir, qint64 size)
+{
+    const QString out = QDir(workDir).filePath(QStringLiteral("curl.bin"));
+    QProcess curl;
+    curl.start(QStringLiteral("curl"),
+        { "-s", "--digest", "-u", QStringLiteral("%1:%2").arg(User, Password), "-o", out, "-w",
+            "%{size_download} %{time_total}", url });
+    Run run;
+    if (!curl.waitForFinished(30 * 60 * 1000) || curl.exitCode() != 0) {
+        std::fprintf(stderr, "curl failed: %s\n", curl.readAllStandardError().constData());
+        return run;
+    }
+    const QStringList fields = QString::fromLatin1(curl.readAllStandardOutput()).split(QLatin1Char(' '));
+    QFile::remove(out);
+    if (fields.size() != 2 || fields.at(0).toLongLong() != size) {
+        std::fprintf(stderr, "curl got an unexpected size: %s\n", qPrintable(fields.join(' ')));
+        return run;
+    }
+    run.mibPerSecond = double(size) / MiB / fields.at(1).toDouble();
+    run.ok = true;
+    return run;
+}
+
+/// The camera id in the first entry of the camera list, read with curl so that the parent needs no client.
+QString firstCamera(const QString &base)
+{
+    QProcess curl;
+    curl.start(QStringLiteral("curl"),
+        { "-s", "--digest", "-u", QStringLiteral("%1:%2").arg(User, Password),
+            base + QStringLiteral("/ec2/getCamerasEx") });
+    curl.waitForFinished(30000);
+    const QRegularExpression id(QStringLiteral("\"id\"\\s*:\\s*\"([^\"]+)\""));
+    return id.match(QString::fromUtf8(curl.readAllStandardOutput())).captured(1);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (app.arguments().size() == 3 && app.arguments().at(1) == QLatin1String("--child"))
+        return runChild(app.arguments().at(2));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Clip download throughput and peak memory, ApiCall against curl."));
+    parser.addHelpOption();
+    const QCommandLineOption rounds(QStringLiteral("rounds"), QStringLiteral("Downloads per size and client."),
+        QStringLiteral("n"), QStringLiteral("3"));
+    const QCommandLineOption where(QStringLiteral("dir"), QStringLiteral("Where the clips go (they are deleted)."),
+        QStringLiteral("dir"), QStringLiteral("/tmp"));
+    parser.addOptions({ rounds, where });
+    parser.process(app);
+    const int roundCount = std::max(1, parser.value(rounds).toInt());
+    if (QStandardPaths::findExecutable(QStringLiteral("curl")).isEmpty()) {
+        std::fprintf(stderr, "curl is needed for the reference figures\n");
+        return 1;
+    }
+
+    QTemporaryDir dir(QDir(parser.value(where)).filePath(QStringLiteral("tillmark-bench-XXXXXX")));
+    if (!dir.isValid()) {
+        std::fprintf(stderr, "cannot make a directory in %s\n", qPrintable(parser.value(where)));
+        return 1;
+    }
+
+    std::printf("%-8s %14s %14s %7s %16s %16s\n", "clip", "ApiCall MiB/s", "curl MiB/s", "ratio", "ApiCall VmHWM",
+        "VmHWM at start");
+    QVector<qint64> peaks;
+    QVector<double> ratios;
+    bool allOk = true;
+    for (const qint64 size : { 100 * MiB, 1024 * MiB }) {
+        const QString clip = dir.filePath(QStringLiteral("clip.bin"));
+        if (!writeClip(clip, size)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(clip));
+            return 1;
+        }
+        SimProcess sim;
+        if (!sim.start({ "--days", "1", "--clip-file", clip })) {
+            std::fprintf(stderr, "the simulated servers did not start\n");
+            return 1;
+        }
+        const QString url = sim.vmsBase()
+            + QStringLiteral("/hls/%1.mkv?pos=0&duration=60&hi=1")
+                  .arg(QString::fromLatin1(QUrl::toPercentEncoding(firstCamera(sim.vmsBase()))));
+
+        // Alternate the two clients so that neither always runs on a warmer cache; keep the best of each.
+        Run best;
+        Run bestCurl;
+        for (int round = 0; round < roundCount; ++round) {
+            const Run api = apiCallRun(app.applicationFilePath(), sim.vmsBase(), dir.path(), size);
+            const Run reference = curlRun(url, dir.path(), size);
+            allOk = allOk && api.ok && reference.ok;
+            if (api.mibPerSecond > best.mibPerSecond)
+                best = api;
+            best.peakKiB = std::max(best.peakKiB, api.peakKiB);
+            if (reference.mibPerSecond > bestCurl.mibPerSecond)
+                bestCurl = reference;
+        }
+        sim.stop();
+        QFile::remove(clip);
+
+        const double ratio = bestCurl.mibPerSecond > 0 ? best.mibPerSecond / bestCurl.mibPerSecond : 0;
+        std::printf("%-8s %14.1f %14.1f %7.2f %12.1f MiB %12.1f MiB\n", size == 100 * MiB ? "100 MiB" : "1 GiB",
+            best.mibPerSecond, bestCurl.mibPerSecond, ratio, best.peakKiB / 1024.0, best.startKiB / 1024.0);
+        std::fflush(stdout);
+        peaks.append(best.peakKiB);
+        ratios.append(ratio);
+    }
+    const double growth = (peaks.at(1) - peaks.at(0)) / 1024.0;
+    std::printf("peak memory, 1 GiB clip against 100 MiB clip: %+.1f MiB (target: within 16 MiB): %s\n", growth,
+        std::abs(growth) <= 16 ? "met" : "MISSED");
+    const double worst = *std::min_element(ratios.cbegin(), ratios.cend());
+    std::printf(
+        "throughput, worst ratio to curl: %.2f (target: at least 0.90): %s\n", worst, worst >= 0.9 ? "met" : "MISSED");
+    return allOk ? 0 : 1;
+}

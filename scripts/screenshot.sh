@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Takes docs/timeline.png (or the path given): the timeline page of the real program against the
+# simulated servers, with yesterday's recordings of a camera and a selection on it, on a virtual
+# display. Drives the window with xdotool at fixed places of its 800x600 layout.
+#
+#   bash scripts/screenshot.sh [output.png]      TILLMARK_BUILD_DIR: the build to use (default build/)
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "$here" && mkdir -p "${TILLMARK_BUILD_DIR:-build}" && cd "${TILLMARK_BUILD_DIR:-build}" && pwd)
+out=$(realpath -m "${1:-$here/docs/timeline.png}")
+
+if [ -z "${TILLMARK_SCREENSHOT_INNER:-}" ]; then
+    for tool in xvfb-run xdotool import; do
+        command -v "$tool" >/dev/null || { echo "screenshot: $tool is missing (bash scripts/install-deps.sh)" >&2; exit 1; }
+    done
+    if [ ! -x "$build/tillmark" ] || [ ! -x "$build/tillmark-sim" ]; then
+        cmake -S "$here" -B "$build" >/dev/null
+        cmake --build "$build" -j2 --target tillmark tillmark-sim
+    fi
+    # A screen as large as the window: without a window manager the window sits at its top left,
+    # so the root window is the program's window.
+    exec xvfb-run -a -s "-screen 0 800x600x24" env TILLMARK_SCREENSHOT_INNER=1 TILLMARK_BUILD_DIR="$build" \
+        bash "$0" "$out"
+fi
+
+work=$(mktemp -d)
+sim_pid=
+app_pid=
+cleanup() {
+    for pid in $app_pid $sim_pid; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+"$build/tillmark-sim" --vms-port 0 --pos-port 0 --seed 3 >"$work/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 1 100); do
+    grep -q "POS listening" "$work/sim.log" && break
+    kill -0 "$sim_pid" 2>/dev/null || { cat "$work/sim.log" >&2; exit 1; }
+    sleep 0.1
+done
+vms=$(sed -n 's/^VMS listening on //p' "$work/sim.log")
+pos=$(sed -n 's/^POS listening on //p' "$work/sim.log")
+[ -n "$vms" ] && [ -n "$pos" ] || { echo "screenshot: the simulated servers did not start" >&2; exit 1; }
+
+# The program writes its log and clips into its working directory.
+(cd "$work" && exec "$build/tillmark") >"$work/app.log" 2>&1 &
+app_pid=$!
+timeout 30 xdotool search --sync --name '^Tillmark$' >/dev/null
+sleep 1
+
+click() { xdotool mousemove "$1" "$2" click 1; }
+type_into() {
+    click "$1" "$2"
+    xdotool key ctrl+a
+    xdotool type --delay 20 "$3"
+}
+
+# Login page: the two servers, then "Login".
+type_into 435 210 "$pos"
+type_into 435 255 "$vms"
+click 515 390
+sleep 2
+# The second camera, "Till 1 Overhead", which records on motion while the shop is open.
+click 300 95
+sleep 1
+# Yesterday, a whole day of recordings: open the date box, one day back on the calendar, "Ok".
+click 135 336
+sleep 0.5
+xdotool key Left
+click 310 290
+sleep 1.5
+# A selection of some twenty minutes, dragged with the left button.
+xdotool mousemove 280 450 mousedown 1
+for x in 300 330 360 390 420; do
+    xdotool mousemove "$x" 450
+done
+xdotool mouseup 1
+sleep 0.5
+
+mkdir -p "$(dirname "$out")"
+import -window root "$out"
+echo "screenshot: wrote $out"
