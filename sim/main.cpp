@@ -10,7 +10,10 @@
 #include <csignal>
 #include <cstdio>
 
+#include <thread>
+
 #include <pthread.h>
+#include <unistd.h>
 
 namespace {
 
@@ -58,6 +61,15 @@ int main(int argc, char **argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+
+    if (options.exitWithStdin) {
+        // The reader inherits the blocked mask, so the signal it sends goes to sigwait() below.
+        std::thread([] {
+            char buffer[256];
+            while (read(STDIN_FILENO, buffer, sizeof buffer) > 0) { }
+            kill(getpid(), SIGTERM);
+        }).detach();
+    }
 
     SimServer server(std::move(options), std::move(site));
     std::string error;

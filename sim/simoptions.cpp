@@ -95,8 +95,10 @@ ParseResult parseSimOptions(const QStringList &arguments, qint64 currentTimeMs, 
     const QCommandLineOption stall(
         QStringLiteral("stall"), QStringLiteral("Never answer PATH until shutdown."), QStringLiteral("PATH"));
     const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Log every request to stderr."));
+    const QCommandLineOption exitWithStdin(QStringLiteral("exit-with-stdin"),
+        QStringLiteral("Stop when standard input ends (a parent that dies stops the servers too)."));
     parser.addOptions({ help, vmsPort, posPort, user, password, auth, seed, days, now, tzOffset, receiptsFile, clipFile,
-        ffmpeg, font, fail, delayMs, delay, cut, stall, verbose });
+        ffmpeg, font, fail, delayMs, delay, cut, stall, verbose, exitWithStdin });
 
     if (!parser.parse(arguments)) {
         *message = parser.errorText();
@@ -189,5 +191,6 @@ ParseResult parseSimOptions(const QStringList &arguments, qint64 currentTimeMs, 
         options->stalls.push_back(pathPattern(value));
     }
     options->verbose = parser.isSet(verbose);
+    options->exitWithStdin = parser.isSet(exitWithStdin);
     return ParseResult::Run;
 }

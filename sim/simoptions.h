@@ -37,6 +37,7 @@ struct SimOptions {
     long long cutClipAfter = -1;
     std::vector<PathPattern> stalls;
     bool verbose = false;
+    bool exitWithStdin = false;
 };
 
 enum class ParseResult { Run, Help, Error };

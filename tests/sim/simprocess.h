@@ -10,7 +10,8 @@
 #endif
 
 /// The simulated servers as a child process on free ports of 127.0.0.1, for tests and benchmarks.
-/// Stopped (SIGTERM, then killed if it lingers) when the object goes.
+/// Stopped (SIGTERM, then killed if it lingers) when the object goes, and by itself when the process that
+/// started it ends without stopping it.
 class SimProcess
 {
 public:
@@ -27,7 +28,8 @@ public:
     /// waits for both "listening on" lines. False when it exits or stays silent instead.
     bool start(const QStringList &arguments = {}, int timeoutMs = 20000)
     {
-        QStringList all = arguments;
+        // Should the test die without stopping it, the end of its input stops the simulator.
+        QStringList all = arguments + QStringList { QStringLiteral("--exit-with-stdin") };
         if (!arguments.contains(QStringLiteral("--vms-port")))
             all << QStringLiteral("--vms-port") << QStringLiteral("0");
         if (!arguments.contains(QStringLiteral("--pos-port")))

@@ -237,6 +237,7 @@ private slots:
     void failOption();
     void delayOptions();
     void stallUntilShutdown();
+    void endsWithItsInput();
     void malformedRequests_data();
     void malformedRequests();
     void startupErrors_data();
@@ -812,6 +813,15 @@ void TestSim::stallUntilShutdown()
     QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
     QTRY_VERIFY_WITH_TIMEOUT(stalled->isFinished(), 5000);
     delete stalled;
+}
+
+void TestSim::endsWithItsInput()
+{
+    SimProcess sim;
+    QVERIFY(sim.start({ "--days", "1" }));
+    sim.process().closeWriteChannel(); // what a parent that dies does to it
+    QVERIFY(sim.process().waitForFinished(10000));
+    QCOMPARE(sim.process().exitCode(), 0);
 }
 
 void TestSim::malformedRequests_data()
