@@ -90,32 +90,6 @@ std::string restoreOffsetSign(std::string value)
     return value;
 }
 
-/// Checks the credentials of a video server request. httplib 0.11 percent-decodes header values, so the
-/// "uri" of a Digest answer may no longer read as the client hashed it when the target holds escapes (camera
-/// ids in braces always do: %7B...%7D). Clients differ in what they hash (Qt the target as sent, FFmpeg the
-/// unescaped path), so a failed check is tried once more with the raw target in place of the decoded one.
-bool authorized(const httplib::Request &request, httplib::Response &response, const SimOptions &options)
-{
-    const std::string target = request.target;
-    const auto authorization = request.headers.find("Authorization");
-    if (options.scheme != httpauth::Scheme::Digest || authorization == request.headers.end()
-        || target.find('%') == std::string::npos)
-        return httpauth::authorize(request, response, options.scheme, options.account);
-
-    httplib::Response scratch;
-    if (httpauth::authorize(request, scratch, options.scheme, options.account))
-        return true;
-    httplib::Request raw;
-    raw.method = request.method;
-    raw.headers = request.headers;
-    std::string &value = raw.headers.find("Authorization")->second;
-    const std::string decoded = "uri=\"" + httplib::detail::decode_url(target, false) + "\"";
-    const size_t at = value.find(decoded);
-    if (at != std::string::npos)
-        value.replace(at, decoded.size(), "uri=\"" + target + "\"");
-    return httpauth::authorize(raw, response, options.scheme, options.account);
-}
-
 /// Closes the clip file when the last reader of it is gone.
 struct FileHandle {
     int fd = -1;
@@ -271,7 +245,8 @@ bool SimServer::applyFaults(const httplib::Request &request, httplib::Response &
 void SimServer::setUpVms()
 {
     m_vms->set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &response) {
-        if (applyFaults(request, response) || !authorized(request, response, m_options))
+        if (applyFaults(request, response)
+            || !httpauth::authorize(request, response, m_options.scheme, m_options.account))
             return httplib::Server::HandlerResponse::Handled;
         return httplib::Server::HandlerResponse::Unhandled;
     });
