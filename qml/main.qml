@@ -30,6 +30,12 @@ ApplicationWindow {
         PageDirection { }
     }
 
+    // Not pushed: the search page lives inside PageDirection.
+    Component {
+        id: compSearch
+        PageSearch { }
+    }
+
     Popup {
         id: popMessage
         objectName: "popMessage"

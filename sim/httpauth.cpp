@@ -16,7 +16,7 @@ std::string base64Decode(const std::string &in)
 {
     static const std::string chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
-    int value = 0;
+    unsigned value = 0; // only the low 14 bits ever matter; masking keeps long input from overflowing
     int bits = -8;
     for (unsigned char c : in) {
         if (c == '=')
@@ -24,7 +24,7 @@ std::string base64Decode(const std::string &in)
         const auto pos = chars.find(static_cast<char>(c));
         if (pos == std::string::npos)
             return {};
-        value = (value << 6) + static_cast<int>(pos);
+        value = ((value << 6) | static_cast<unsigned>(pos)) & 0xFFFFFu;
         bits += 6;
         if (bits >= 0) {
             out.push_back(static_cast<char>((value >> bits) & 0xFF));
