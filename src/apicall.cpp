@@ -8,6 +8,10 @@
 #include <QJsonObject>
 #include <QNetworkReply>
 
+namespace {
+constexpr qint64 kReadBufferSize = 1 << 20;
+} // namespace
+
 ApiCall::ApiCall(QObject *parent)
     : QObject(parent)
 {
@@ -113,6 +117,13 @@ void ApiCall::download(QString id, qulonglong timestamp, int duration)
         QStringLiteral("%1/hls/%2.mkv?pos=%3&duration=%4&hi=1")
             .arg(state->base(), id, QString::number(timestamp * 1000), QString::number(duration)));
     setIsDownloading(true);
+    // A bounded read buffer, drained on every readyRead, keeps the clip out of memory: without it the
+    // network thread can run ahead of this thread and hold gigabytes until the file catches up.
+    reply->setReadBufferSize(kReadBufferSize);
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
+        if (AppState::get()->currentFile())
+            writeToCurrentFile(reply, reply->readAll());
+    });
     connect(reply, &QNetworkReply::downloadProgress, this,
         [this, reply](qint64 received, qint64 total) { onDownloadProgress(reply, received, total); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onDownloadFinished(reply); });
