@@ -54,9 +54,14 @@ Page {
         }
         saveFileDialog.cancelCallback = function () { }
         // Joined rather than filled in with arg(): a camera name holding "%2" stays as it is.
-        saveFileDialog.currentFile = "file:///" + streamName + "-" + Utils.formatDatetimeForDownload(from) + "-"
+        var suggested = "file:///" + streamName + "-" + Utils.formatDatetimeForDownload(from) + "-"
                 + Utils.formatDatetimeForDownload(to)
+        saveFileDialog.currentFile = suggested
         saveFileDialog.open()
+        // A dialog that is built on its first opening (the Widgets one where the platform has no native
+        // dialog) starts on its folder alone; once it is open it takes the name.
+        if (String(saveFileDialog.currentFile) !== suggested)
+            saveFileDialog.currentFile = suggested
     }
 
     Merger {

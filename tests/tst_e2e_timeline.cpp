@@ -1,12 +1,11 @@
 #include "appstate.h"
+#include "e2e.h"
 #include "recordingslist.h"
 #include "simprocess.h"
 #include "startup.h"
 #include "streamslist.h"
 #include "testutil.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQmlExpression>
@@ -14,7 +13,6 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QRegularExpression>
-#include <QSet>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -29,68 +27,11 @@ const QString Now = QStringLiteral("2025-11-05T15:00:00Z");
 const QDate Day(2025, 11, 4);
 const int SiteOffsetMs = 3600000;
 
-/// Searches both the object tree and the visual tree: popups and delegates hang in only one of them.
-QObject *findNamed(QObject *root, const QString &name, QSet<QObject *> &seen)
-{
-    if (!root || seen.contains(root))
-        return nullptr;
-    seen.insert(root);
-    if (root->objectName() == name)
-        return root;
-    for (QObject *child : root->children()) {
-        if (QObject *found = findNamed(child, name, seen))
-            return found;
-    }
-    if (auto *item = qobject_cast<QQuickItem *>(root)) {
-        for (QQuickItem *child : item->childItems()) {
-            if (QObject *found = findNamed(child, name, seen))
-                return found;
-        }
-    }
-    return nullptr;
-}
-
-struct ProbeResult {
-    QString formatName;
-    double duration = -1;
-};
-
-ProbeResult probe(const QString &path)
-{
-    QProcess ffprobe;
-    ffprobe.start(QStringLiteral("ffprobe"),
-        { "-v", "error", "-show_entries", "format=format_name,duration", "-of", "json", path });
-    if (!ffprobe.waitForFinished(60000))
-        return {};
-    const QJsonObject format
-        = QJsonDocument::fromJson(ffprobe.readAllStandardOutput()).object().value("format").toObject();
-    return { format.value("format_name").toString(), format.value("duration").toString().toDouble() };
-}
-
 } // namespace
-
-/// Every text a field shows, in order.
-class TextRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    explicit TextRecorder(QObject *field)
-        : m_field(field)
-    {
-        QQmlProperty(field, QStringLiteral("text")).connectNotifySignal(this, SLOT(record()));
-    }
-    QStringList texts;
-
-public slots:
-    void record() { texts << m_field->property("text").toString(); }
-
-private:
-    QObject *m_field;
-};
 
 /// The first job from end to end: the real window against the simulated servers, driven with the mouse
 /// and the keyboard, from the login to the clip on disk.
-class TestE2eTimeline : public QObject
+class TestE2eTimeline : public E2eTest
 {
     Q_OBJECT
 private slots:
@@ -99,16 +40,11 @@ private slots:
     void selectAndDownload();
 
 private:
-    QObject *find(const QString &name);
-    QPoint centreOf(QObject *item) const;
     QPoint canvasPoint(double x) const;
     double canvasValue(const char *name) const { return m_canvas->property(name).toDouble(); }
     QVariant evaluateOnCanvas(const QString &expression);
-    void click(QObject *item);
-    void typeInto(const QString &field, const QString &text);
 
     Singletons m_singletons;
-    QQuickWindow *m_window = nullptr;
     QQuickItem *m_canvas = nullptr;
 };
 
@@ -123,19 +59,6 @@ void TestE2eTimeline::initTestCase()
     registerQmlTypes(m_singletons, EngineUse::Many); // one engine per row
 }
 
-QObject *TestE2eTimeline::find(const QString &name)
-{
-    QSet<QObject *> seen;
-    QObject *found = findNamed(m_window, name, seen);
-    return found ? found : findNamed(m_window->contentItem(), name, seen);
-}
-
-QPoint TestE2eTimeline::centreOf(QObject *object) const
-{
-    auto *item = qobject_cast<QQuickItem *>(object);
-    return item ? item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint() : QPoint();
-}
-
 QPoint TestE2eTimeline::canvasPoint(double x) const
 {
     return m_canvas->mapToScene(QPointF(x, m_canvas->height() / 2)).toPoint();
@@ -146,25 +69,6 @@ QVariant TestE2eTimeline::evaluateOnCanvas(const QString &expression)
     QQmlExpression evaluation(qmlContext(m_canvas), m_canvas, expression);
     const QVariant value = evaluation.evaluate();
     return evaluation.hasError() ? QVariant() : value;
-}
-
-void TestE2eTimeline::click(QObject *item)
-{
-    QVERIFY(item);
-    QVERIFY(qobject_cast<QQuickItem *>(item)->isVisible());
-    QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf(item));
-}
-
-void TestE2eTimeline::typeInto(const QString &field, const QString &text)
-{
-    QObject *item = find(field);
-    QVERIFY2(item, qPrintable(field));
-    click(item);
-    QTRY_VERIFY(item->property("activeFocus").toBool());
-    QTest::keyClick(m_window, Qt::Key_A, Qt::ControlModifier);
-    for (const QChar c : text)
-        QTest::keyClick(m_window, c.toLatin1()); // no keyClicks for a window
-    QCOMPARE(item->property("text").toString(), text);
 }
 
 void TestE2eTimeline::selectAndDownload_data()
@@ -201,19 +105,12 @@ void TestE2eTimeline::selectAndDownload()
     QVERIFY(sim.start(arguments));
 
     QQmlApplicationEngine engine;
-    engine.load(QUrl("qrc:/main.qml"));
-    QCOMPARE(engine.rootObjects().size(), 1);
-    m_window = qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst());
-    QVERIFY(m_window);
-    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    openMainWindow(engine);
+    QVERIFY(!QTest::currentTestFailed());
 
     // Log in through the page's fields and button.
     QSignalSpy loadingCameras(m_singletons.streamsList, &StreamsList::isLoadingChanged);
-    typeInto("txtPosHost", QStringLiteral("127.0.0.1:%1").arg(sim.posPort()));
-    typeInto("txtHost", QStringLiteral("127.0.0.1:%1").arg(sim.vmsPort()));
-    typeInto("txtUsername", "admin");
-    typeInto("txtPassword", "Pelmo4826");
-    click(find("btnLogin"));
+    logIn(sim.posPort(), sim.vmsPort(), "admin", "Pelmo4826");
 
     // The cameras load once the server time is in.
     QTRY_VERIFY_WITH_TIMEOUT(find("lstStreams"), 20000);

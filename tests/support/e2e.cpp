@@ -1,0 +1,114 @@
+#include "e2e.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QQmlApplicationEngine>
+#include <QQmlProperty>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QSet>
+#include <QtTest>
+
+namespace {
+
+QObject *findNamedIn(QObject *root, const QString &name, QSet<QObject *> &seen)
+{
+    if (!root || seen.contains(root))
+        return nullptr;
+    seen.insert(root);
+    if (root->objectName() == name)
+        return root;
+    for (QObject *child : root->children()) {
+        if (QObject *found = findNamedIn(child, name, seen))
+            return found;
+    }
+    if (auto *item = qobject_cast<QQuickItem *>(root)) {
+        for (QQuickItem *child : item->childItems()) {
+            if (QObject *found = findNamedIn(child, name, seen))
+                return found;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QObject *findNamed(QObject *root, const QString &name)
+{
+    QSet<QObject *> seen;
+    return findNamedIn(root, name, seen);
+}
+
+ProbeResult probe(const QString &path)
+{
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"),
+        { "-v", "error", "-show_entries", "format=format_name,duration", "-of", "json", path });
+    if (!ffprobe.waitForFinished(60000))
+        return {};
+    const QJsonObject format
+        = QJsonDocument::fromJson(ffprobe.readAllStandardOutput()).object().value("format").toObject();
+    return { format.value("format_name").toString(), format.value("duration").toString().toDouble() };
+}
+
+TextRecorder::TextRecorder(QObject *field)
+    : m_field(field)
+{
+    QQmlProperty(field, QStringLiteral("text")).connectNotifySignal(this, SLOT(record()));
+}
+
+void TextRecorder::record()
+{
+    texts << m_field->property("text").toString();
+}
+
+void E2eTest::openMainWindow(QQmlApplicationEngine &engine)
+{
+    engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
+    QCOMPARE(engine.rootObjects().size(), 1);
+    m_window = qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst());
+    QVERIFY(m_window);
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+}
+
+QObject *E2eTest::find(const QString &name)
+{
+    QSet<QObject *> seen;
+    QObject *found = findNamedIn(m_window, name, seen);
+    return found ? found : findNamedIn(m_window->contentItem(), name, seen);
+}
+
+QPoint E2eTest::centreOf(QObject *object) const
+{
+    auto *item = qobject_cast<QQuickItem *>(object);
+    return item ? item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint() : QPoint();
+}
+
+void E2eTest::click(QObject *item)
+{
+    QVERIFY(item);
+    QVERIFY(qobject_cast<QQuickItem *>(item)->isVisible());
+    QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf(item));
+}
+
+void E2eTest::typeInto(const QString &field, const QString &text)
+{
+    QObject *item = find(field);
+    QVERIFY2(item, qPrintable(field));
+    click(item);
+    QTRY_VERIFY(item->property("activeFocus").toBool());
+    QTest::keyClick(m_window, Qt::Key_A, Qt::ControlModifier);
+    for (const QChar c : text)
+        QTest::keyClick(m_window, c.toLatin1()); // no keyClicks for a window
+    QCOMPARE(item->property("text").toString(), text);
+}
+
+void E2eTest::logIn(int posPort, int vmsPort, const QString &user, const QString &password)
+{
+    typeInto("txtPosHost", QStringLiteral("127.0.0.1:%1").arg(posPort));
+    typeInto("txtHost", QStringLiteral("127.0.0.1:%1").arg(vmsPort));
+    typeInto("txtUsername", user);
+    typeInto("txtPassword", password);
+    click(find("btnLogin"));
+}

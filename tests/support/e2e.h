@@ -1,0 +1,52 @@
+#pragma once
+#include <QObject>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+
+class QQmlApplicationEngine;
+class QQuickWindow;
+
+/// Finds an object by name in both the object tree and the visual tree below root: popups and
+/// delegates hang in only one of them.
+QObject *findNamed(QObject *root, const QString &name);
+
+/// What ffprobe says of a media file; a duration of -1 when it could not read one.
+struct ProbeResult {
+    QString formatName;
+    double duration = -1;
+};
+
+ProbeResult probe(const QString &path);
+
+/// Every text a field shows, in order.
+class TextRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TextRecorder(QObject *field);
+    QStringList texts;
+
+public slots:
+    void record();
+
+private:
+    QObject *m_field;
+};
+
+/// Base of the end-to-end tests: the real main window, driven with the mouse and the keyboard as the
+/// operator drives it. Failures are reported through QtTest from inside the helpers.
+class E2eTest : public QObject
+{
+protected:
+    /// Loads "qrc:/main.qml" into engine and waits until its window is on screen.
+    void openMainWindow(QQmlApplicationEngine &engine);
+    QObject *find(const QString &name);
+    QPoint centreOf(QObject *item) const;
+    void click(QObject *item);
+    void typeInto(const QString &field, const QString &text);
+    /// Fills in the login page and presses "Login".
+    void logIn(int posPort, int vmsPort, const QString &user, const QString &password);
+
+    QQuickWindow *m_window = nullptr;
+};
