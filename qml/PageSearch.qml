@@ -155,7 +155,11 @@ Page {
                             Layout.preferredWidth: 120
                             Layout.maximumWidth: 120
                             color: "red"
-                            elide: Text.ElideRight
+                            // The whole date and time in the width the row gives it.
+                            fontSizeMode: Text.HorizontalFit
+                            minimumPixelSize: 8
+                            minimumPointSize: 6
+                            verticalAlignment: Text.AlignVCenter
                             text: Utils.formatDateTime(posCreatedAt)
                         }
                         Flickable {

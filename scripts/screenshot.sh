@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Takes docs/timeline.png (or the path given): the timeline page of the real program against the
 # simulated servers, with yesterday's recordings of a camera and a selection on it, on a virtual
-# display. Drives the window with xdotool at fixed places of its 800x600 layout.
+# display. Drives the window with xdotool at fixed places of its 800x600 layout. Then, next to it,
+# search.png (the search page with the receipts that mention coffee) and export-frame.png (a frame of
+# one receipt's export, taken from the exported MP4 with ffmpeg).
 #
 #   bash scripts/screenshot.sh [output.png]      TILLMARK_BUILD_DIR: the build to use (default build/)
 set -euo pipefail
@@ -84,3 +86,36 @@ sleep 0.5
 mkdir -p "$(dirname "$out")"
 import -window root "$out"
 echo "screenshot: wrote $out"
+
+docs=$(dirname "$out")
+# Swipe to the search page over the empty end of the date row.
+xdotool mousemove 780 336 mousedown 1
+for x in $(seq 760 -40 360); do
+    xdotool mousemove "$x" 336
+    sleep 0.02
+done
+xdotool mouseup 1
+sleep 1
+type_into 400 30 "coffee"
+click 760 30
+sleep 2
+import -window root "$docs/search.png"
+echo "screenshot: wrote $docs/search.png"
+
+# The second receipt (the newest may still be within its three minutes), exported from its first
+# camera into the working directory: "Download 3 mins around", then the whole path in the save dialog.
+click 400 116
+sleep 1
+click 452 486
+timeout 30 xdotool search --sync --name '^Save file$' >/dev/null
+sleep 1
+type_into 390 413 "$work/receipt export.mp4"
+xdotool key Return
+# The merge logs "finished" when FFmpeg ends.
+for _ in $(seq 1 240); do
+    grep -q '^Debug: finished' "$work/logs.txt" 2>/dev/null && break
+    sleep 0.5
+done
+# A second into the receipt, which comes up 90 seconds into the clip.
+ffmpeg -v error -y -ss 91 -i "$work/receipt export.mp4" -frames:v 1 "$docs/export-frame.png"
+echo "screenshot: wrote $docs/export-frame.png"
