@@ -1,7 +1,10 @@
 #include "merger.h"
 
+#include "appstate.h"
+
 #include <QDebug>
 #include <QRegularExpression>
+#include <QUrl>
 
 namespace {
 
@@ -94,6 +97,19 @@ void Merger::onStandardError()
         emit frameProcessed(*frame);
 }
 
+QString Merger::withoutCredentials(QString text)
+{
+    // FFmpeg names its input URL in its messages, and the URL carries the account: the user sees these
+    // lines and they go to the log, where the password must never appear.
+    static const QRegularExpression userInfo(QStringLiteral("([A-Za-z][A-Za-z0-9+.-]*://[^/@\\s:]*):[^@/\\s]*@"));
+    text.replace(userInfo, QStringLiteral("\\1:***@"));
+    if (const AppState *state = AppState::get(); state && !state->password().isEmpty()) {
+        text.replace(QString::fromLatin1(QUrl::toPercentEncoding(state->password())), QStringLiteral("***"));
+        text.replace(state->password(), QStringLiteral("***"));
+    }
+    return text;
+}
+
 void Merger::rememberLines(const QString &text)
 {
     const QString all = m_partialLine + text;
@@ -106,7 +122,7 @@ void Merger::rememberLines(const QString &text)
         begin = i + 1;
         if (line.isEmpty() || isProgressLine(line))
             continue;
-        m_lastLines.append(line);
+        m_lastLines.append(withoutCredentials(line));
         if (m_lastLines.size() > kKeptLines)
             m_lastLines.removeFirst();
     }

@@ -24,6 +24,8 @@ public:
     static QString programName();
     /// The frame count of the first progress line in a chunk of FFmpeg's standard error, if it holds one.
     static std::optional<QString> frameFromChunk(const QByteArray &chunk);
+    /// The text with the password of any URL in it, and the password of the settings, replaced by "***".
+    static QString withoutCredentials(QString text);
 
 public slots:
     void merge(QString urlVideo, QString subFile);
