@@ -74,10 +74,8 @@ void Merger::merge(QString urlVideo, QString subFile)
 
     m_process = new QProcess();
     connect(m_process, &QProcess::readyReadStandardError, this, &Merger::onStandardError);
-    connect(m_process, &QProcess::started, this, [this] {
-        qDebug() << "started";
-        emit started();
-    });
+    m_startReported = false;
+    connect(m_process, &QProcess::started, this, &Merger::reportStart);
     connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         qDebug() << "errorOccurred";
         emit errorOccured(QString::number(int(error)));
@@ -89,8 +87,20 @@ void Merger::merge(QString urlVideo, QString subFile)
         QIODevice::ReadWrite);
 }
 
+void Merger::reportStart()
+{
+    if (m_startReported)
+        return;
+    m_startReported = true;
+    qDebug() << "started";
+    emit started();
+}
+
 void Merger::onStandardError()
 {
+    // The start and the first output of the child can be noticed in the same turn of the event loop,
+    // in either order; the page must hear of the start before the first frame count.
+    reportStart();
     const QByteArray chunk = m_process->readAllStandardError();
     rememberLines(decodeChunk(chunk));
     if (const std::optional<QString> frame = frameFromChunk(chunk))

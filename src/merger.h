@@ -38,6 +38,7 @@ signals:
     void filePathChanged();
 
 private:
+    void reportStart();
     void onStandardError();
     void onFinished(int exitCode, QProcess::ExitStatus exitStatus);
     /// Keeps the last few message lines of FFmpeg, for saying why it failed.
@@ -49,4 +50,5 @@ private:
     /// Text after the last line end seen, completed by the next read.
     QString m_partialLine;
     QStringList m_lastLines;
+    bool m_startReported = false;
 };

@@ -810,7 +810,8 @@ void TestSim::stallUntilShutdown()
     QElapsedTimer timer;
     timer.start();
     QVERIFY(sim.stop()); // SIGTERM ends the stalled request too, and the program exits 0
-    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+    // Prompt, not stuck until the stalled request gives up: generous for a loaded sanitizer run.
+    QVERIFY2(timer.elapsed() < 15000, qPrintable(QString::number(timer.elapsed())));
     QTRY_VERIFY_WITH_TIMEOUT(stalled->isFinished(), 5000);
     delete stalled;
 }
