@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs the whole test suite.
-# TILLMARK_SANITIZE=ON runs it once more built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds everything and runs the whole test suite: the tests as built for
+# use, then the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer, then a short
+# run of every fuzz target. TILLMARK_QUICK=1 stops after the first part.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -8,12 +9,29 @@ cd "$here"
 bash scripts/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
-build=${TILLMARK_BUILD_DIR:-build}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$jobs"
+section() { printf '\n=== %s ===\n' "$*"; }
+
 if command -v clang-format >/dev/null; then
-    files=$(git ls-files 'src/*.cpp' 'src/*.h' 'sim/*.cpp' 'sim/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 2>/dev/null || true)
-    [ -z "$files" ] || clang-format --dry-run --Werror $files
+    section "format"
+    mapfile -t files < <(git ls-files 'src/*.cpp' 'src/*.h' 'sim/*.cpp' 'sim/*.h' 'tests/*.cpp' 'tests/*.h' \
+        'bench/*.cpp' 'fuzz/*.cpp' 'fuzz/*.h' 2>/dev/null || true)
+    if ((${#files[@]})); then
+        clang-format --dry-run --Werror "${files[@]}"
+        echo "clang-format: ${#files[@]} files clean"
+    fi
 fi
-cd "$build"
-ctest --output-on-failure --timeout 900 -j"$jobs"
+
+section "build and test"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+(cd build && ctest --output-on-failure --timeout 900 -j"$jobs")
+
+[ "${TILLMARK_QUICK:-0}" = 1 ] && exit 0
+
+section "fuzz targets, 20 s each"
+bash scripts/fuzz.sh 20
+
+section "build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTILLMARK_SANITIZE=ON -DTILLMARK_BUILD_BENCH=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+(cd build-asan && ctest --output-on-failure --timeout 1800 -j"$jobs")
