@@ -16,6 +16,8 @@ packages=(
     ffmpeg fonts-dejavu-core fonts-liberation fontconfig
     # headless runs, screenshots, reference downloads for the benchmarks
     xvfb xauth imagemagick curl xdotool
+    # the accessibility check: the login page read over AT-SPI, as a screen reader reads it
+    at-spi2-core python3-pyatspi dbus-daemon dbus-bin
 )
 
 missing=()

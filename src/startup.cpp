@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include "accessibility.h"
 #include "apicall.h"
 #include "appstate.h"
 #include "i18n.h"
@@ -64,6 +65,7 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
 
 int runMainWindow(QCoreApplication &app, const QUrl &url)
 {
+    installPasswordFieldAccessibility();
     QQmlApplicationEngine engine;
     // Queued: objectCreated fires inside load(), before exec() runs, when an exit request would be lost.
     QObject::connect(
