@@ -25,6 +25,14 @@
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer holds freed memory back in a quarantine of hundreds of MB, so resident memory keeps
+// growing whatever the program does; there, leaks are LeakSanitizer's to report at exit.
+constexpr bool ResidentMemoryMeansLittle = true;
+#else
+constexpr bool ResidentMemoryMeansLittle = false;
+#endif
+
 /// The resident memory of this process now, in KiB.
 qint64 residentKiB()
 {
@@ -160,7 +168,9 @@ int main(int argc, char *argv[])
     std::printf("soak: VmRSS after round 100: %.1f MB, after round %d: %.1f MB, growth %.2f MB (limit %.1f MB)\n",
         rssAt100 / 1024.0, rounds, rssAtEnd / 1024.0, growthMb, limitMb);
     std::printf("soak: %d failed requests\n", failures);
-    const bool passed = failures == 0 && growthMb < limitMb;
+    if (ResidentMemoryMeansLittle)
+        std::printf("soak: built with AddressSanitizer: the growth is not judged\n");
+    const bool passed = failures == 0 && (ResidentMemoryMeansLittle || growthMb < limitMb);
     std::printf("soak: %s\n", passed ? "PASS" : "FAIL");
     sim.stop();
     return passed ? 0 : 1;

@@ -449,7 +449,8 @@ void TestFaults::hugeReply()
 {
     QFETCH(Client, client);
     WorkDir dir;
-    const int target = 100 * 1024 * 1024;
+    // Under AddressSanitizer, which checks the same code for memory errors, a tenth of it keeps the run short.
+    const int target = (RunsUnderAddressSanitizer ? 10 : 100) * 1024 * 1024;
     // Distinct times, so that the order of the rows can be checked.
     const QDateTime first(Day, QTime(0, 0), Qt::UTC);
     QByteArray body;
