@@ -105,6 +105,7 @@ int main(int argc, char **argv)
     QDir::setCurrent(dir.path());
 
     std::printf("ASS conversion, best of several runs (100k: best of 2)\n");
+    double hundredThousandMs = 0;
     std::printf("%8s %8s %8s %10s | %12s %10s | %12s %10s | %12s %10s\n", "lines", "records", "events", "script",
         "logs.txt ms", "us/line", "no-op ms", "us/line", "rule-off ms", "us/line");
     for (int lines : { 1000, 10000, 100000 }) {
@@ -129,8 +130,12 @@ int main(int argc, char **argv)
         std::printf("%8d %8d %8d %9.1fM | %12.1f %10.2f | %12.1f %10.2f | %12.1f %10.2f\n", n, int(records.size()),
             logged.events, logged.bytes / 1e6, logged.bestMs, logged.bestMs * 1000 / n, dropped.bestMs,
             dropped.bestMs * 1000 / n, off.bestMs, off.bestMs * 1000 / n);
+        if (lines == 100000)
+            hundredThousandMs = logged.bestMs;
         std::printf("%8s logs.txt after %d runs: %.1f MB; filling a fresh string of the script's size: %.1f ms\n", "",
             runs, logSize / 1e6, timeFill(off.characters, runs));
     }
+    std::printf("100k lines with logs.txt: %.0f ms, target under 1000 ms: %s\n", hundredThousandMs,
+        hundredThousandMs < 1000 ? "met" : "NOT met");
     return 0;
 }

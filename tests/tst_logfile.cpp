@@ -4,7 +4,8 @@
 #include <QProcess>
 #include <QtTest>
 
-/// The log file: exact bytes of a line, appending, and what a fatal message does.
+/// The log file: exact bytes of a line, appending to whatever "logs.txt" names, and what a fatal
+/// message does.
 class TestLogFile : public QObject
 {
     Q_OBJECT
@@ -12,6 +13,7 @@ private slots:
     void lineBytes_data();
     void lineBytes();
     void appendsAndCreates();
+    void followsTheNameInTheWorkingDirectory();
     void writesNothingToStandardError();
     void fatalWritesThenAborts();
     void fatalAbortsWhenFileCannotBeOpened();
@@ -53,6 +55,26 @@ void TestLogFile::appendsAndCreates()
     myMessageOutput(QtDebugMsg, QMessageLogContext(), "third");
     QCOMPARE(readFile("logs.txt"),
         QByteArray("earlier line\r\nWarning: second (file.cpp:12, void f())\r\nDebug: third (:0, )\r\n"));
+}
+
+void TestLogFile::followsTheNameInTheWorkingDirectory()
+{
+    WorkDir first;
+    myMessageOutput(QtDebugMsg, QMessageLogContext(), "one");
+    QVERIFY(QFile::rename("logs.txt", "moved.txt"));
+    myMessageOutput(QtDebugMsg, QMessageLogContext(), "two");
+    QCOMPARE(readFile("moved.txt"), QByteArray("Debug: one (:0, )\r\n"));
+    QCOMPARE(readFile("logs.txt"), QByteArray("Debug: two (:0, )\r\n"));
+    QVERIFY(QFile::remove("logs.txt"));
+    myMessageOutput(QtDebugMsg, QMessageLogContext(), "three");
+    QCOMPARE(readFile("logs.txt"), QByteArray("Debug: three (:0, )\r\n"));
+    {
+        WorkDir second;
+        myMessageOutput(QtDebugMsg, QMessageLogContext(), "four");
+        QCOMPARE(readFile("logs.txt"), QByteArray("Debug: four (:0, )\r\n"));
+    }
+    myMessageOutput(QtDebugMsg, QMessageLogContext(), "five");
+    QCOMPARE(readFile("logs.txt"), QByteArray("Debug: three (:0, )\r\nDebug: five (:0, )\r\n"));
 }
 
 static QProcess *runChild(const QString &mode, const QString &workDir)
