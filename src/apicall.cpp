@@ -151,8 +151,10 @@ bool ApiCall::writeToCurrentFile(QNetworkReply *reply, const QByteArray &data)
 
 void ApiCall::onDownloadProgress(QNetworkReply *reply, qint64 received, qint64 total)
 {
-    if (!AppState::get()->currentFile())
-        return; // the transfer was stopped on a failed write and the file is already released
+    // Stopped on a failed write: the file is already released, or the abort itself is reporting
+    // its last figures on the closed reply before it finishes.
+    if (!AppState::get()->currentFile() || !reply->isOpen())
+        return;
     if (!writeToCurrentFile(reply, reply->readAll()))
         return; // the abort has already run the finish handler
     // At the end the network layer reports a total equal to what arrived even when the server
