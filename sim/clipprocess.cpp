@@ -57,16 +57,25 @@ std::vector<std::string> clipArguments(const ClipRequest &request, const std::st
     const std::string stamp = "%{pts\\:gmtime\\:" + secondsOffset
         + "\\:%Y-%m-%d %H\\\\\\:%M\\\\\\:%S}.%{eif\\:mod(floor((t+" + msOffset + ")*1000+0.5)\\,1000)\\:d\\:3}";
     const int fontSize = request.high ? 22 : 11;
+    // Bottom right: the top left is where an export burns in its receipts.
     const std::string drawtext = "drawtext=fontfile='" + fontFile + "':fontsize=" + std::to_string(fontSize)
-        + ":fontcolor=white:box=1:boxcolor=black@0.6:boxborderw=" + std::to_string(fontSize / 4)
-        + ":x=" + std::to_string(fontSize / 2) + ":y=" + std::to_string(fontSize / 2) + ":text='"
+        + ":fontcolor=white:box=1:boxcolor=black@0.6:boxborderw=" + std::to_string(fontSize / 4) + ":x=w-tw-"
+        + std::to_string(fontSize / 2) + ":y=h-th-" + std::to_string(fontSize / 2) + ":text='"
         + overlaySafe(request.cameraName) + "\n" + stamp + "'";
-    const std::string source = std::string("testsrc2=size=") + (request.high ? "640x360" : "320x180") + ":rate=25";
+    // The test pattern draws its own running time at the top left; render it taller and crop that
+    // band away, so that only the receipts an export burns in appear there.
+    const int width = request.high ? 640 : 320;
+    const int height = request.high ? 360 : 180;
+    const int band = width / 8;
+    const std::string source
+        = "testsrc2=size=" + std::to_string(width) + "x" + std::to_string(height + band) + ":rate=25";
+    const std::string crop
+        = "crop=" + std::to_string(width) + ":" + std::to_string(height) + ":0:" + std::to_string(band);
     // clang-format off
     return {
         "-hide_banner", "-nostdin", "-nostats", "-loglevel", "error",
         "-f", "lavfi", "-i", source,
-        "-vf", drawtext,
+        "-vf", crop + "," + drawtext,
         "-t", std::to_string(request.durationSec),
         "-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency", "-pix_fmt", "yuv420p", "-g", "50",
         "-metadata", "title=" + overlaySafe(request.cameraName),
