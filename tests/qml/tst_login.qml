@@ -37,6 +37,7 @@ Item {
             loggedInSpy.target = page
             findByName(page, "txtPosHost").text = "127.0.0.1:1"
             findByName(page, "txtHost").text = testServer.hostPort
+            waitForRendering(page) // laid out, so that clicks land on the buttons
             return page
         }
 

@@ -99,6 +99,7 @@ Item {
             loadingSpy.clear()
             page = createTemporaryObject(searchComponent, root)
             verify(page)
+            waitForRendering(page) // laid out, so that clicks land on the buttons
         }
 
         function cleanup() {
