@@ -6,14 +6,12 @@
 #include <cstdlib>
 #include <mutex>
 
-#ifdef Q_OS_WIN
 #include <fcntl.h>
-#include <io.h>
 #include <sys/stat.h>
+#ifdef Q_OS_WIN
+#include <io.h>
 #else
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -75,9 +73,9 @@ void openLogFile()
         ::close(s_log.fd);
     s_log = OpenLog();
     const int fd = ::open("logs.txt", O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    struct stat opened;
     if (fd < 0)
         return;
+    struct stat opened;
     if (::fstat(fd, &opened) != 0) {
         ::close(fd);
         return;
