@@ -5,8 +5,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     fuzzQuiet();
+    const QByteArray body = fuzzBytes(data, size);
     static StreamsList *list = new StreamsList;
-    list->parseStreamsData(fuzzBytes(data, size));
+    list->parseStreamsData(body);
+    if (list->rowCount() != parseCameras(body).size())
+        __builtin_trap();
     for (int row = -1; row <= list->rowCount(); ++row) {
         list->get(row);
         list->data(list->index(row, 0), Qt::UserRole + 1);

@@ -1,4 +1,6 @@
 #pragma once
+#include "filedownload.h"
+
 #include <QAuthenticator>
 #include <QByteArray>
 #include <QDateTime>
@@ -45,14 +47,11 @@ private slots:
     void authenticationRequired(QNetworkReply *reply, QAuthenticator *authenticator);
 
 private:
-    void onDownloadProgress(QNetworkReply *reply, qint64 received, qint64 total);
-    void onDownloadFinished(QNetworkReply *reply);
-    /// Writes all of data to the current file; on a short write stops the transfer with the reason.
-    bool writeToCurrentFile(QNetworkReply *reply, const QByteArray &data);
-    void releaseCurrentFile();
+    /// The download has ended: the settings let go of its file, then the page hears how it went.
+    void endDownload(const QString &error);
 
     QNetworkAccessManager m_manager;
-    qint64 m_written = 0; ///< bytes of the running download in the file
+    FileDownload m_download;
     bool m_isLoggingIn = false;
     bool m_isDownloading = false;
 };

@@ -11,6 +11,12 @@ AppState::AppState(QObject *parent)
         s_inst = this;
 }
 
+AppState::~AppState()
+{
+    if (s_inst == this)
+        s_inst = nullptr;
+}
+
 AppState *AppState::get()
 {
     return s_inst;

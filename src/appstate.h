@@ -15,8 +15,10 @@ class AppState : public QObject
     Q_PROPERTY(int timezoneOffsetMS READ timezoneOffsetMS NOTIFY timezoneOffsetMSChanged)
 public:
     explicit AppState(QObject *parent = nullptr);
+    ~AppState() override;
 
-    /// The first AppState constructed; later ones do not replace it.
+    /// The first AppState constructed while none was registered; later ones do not replace it. Null
+    /// once that one is gone, until the next one is constructed.
     static AppState *get();
 
     QString posBase() const;

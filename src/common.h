@@ -1,10 +1,22 @@
 #pragma once
-#include "streamslist.h"
-
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QString>
+
+#include <optional>
+
+/// One camera of the video server: the id later requests name it by, and its display name.
+struct StreamData {
+    QString id;
+    QString name;
+};
+
+/// One recorded period of a camera.
+struct RecordingData {
+    quint64 start = 0; ///< milliseconds since the epoch
+    qint32 duration = 0; ///< milliseconds, at most 2147483647
+};
 
 /// One point-of-sale transaction as the POS server reports it.
 struct PosData {
@@ -13,6 +25,30 @@ struct PosData {
     QDateTime createdAt;
     QList<StreamData> streams;
 };
+
+/// What a server-time reply says: the server's refusal, or its offset from UTC.
+struct ServerTime {
+    /// Set when the server refused; its text, possibly empty.
+    std::optional<QString> refusal;
+    int offsetMs = 0;
+};
+
+/// What a recorded-periods reply says: the server's refusal, or the periods.
+struct Periods {
+    std::optional<QString> refusal;
+    QList<RecordingData> rows;
+};
+
+/// Reads a "/api/getTime" body. Anything unreadable reads as an offset of 0.
+ServerTime parseServerTime(const QByteArray &body);
+
+/// Reads a "/ec2/getCamerasEx" body: one camera a row, in the reply's order; anything but a JSON
+/// array gives no rows.
+QList<StreamData> parseCameras(const QByteArray &body);
+
+/// Reads a "/ec2/recordedTimePeriods" body. A period still being recorded (duration -1) runs up
+/// to nowMs; a period longer than the int range keeps the longest duration it can hold.
+Periods parsePeriods(const QByteArray &body, qint64 nowMs);
 
 /// Reads a POS server reply. With a non-empty streamId only the transactions seen by that camera
 /// are kept (with all their cameras). A body that is not a JSON array gives no records.

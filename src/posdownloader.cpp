@@ -226,25 +226,17 @@ void PosDownloader::download(QDateTime from, QDateTime to, QString streamId)
     qDebug() << "Download from" << from.toString(Qt::ISODate) << "to" << to.toString(Qt::ISODate);
     const QString url = windowUrl(AppState::get()->posBase(), from, to);
     qDebug() << url;
-    QNetworkReply *reply = Request::get(m_manager, url);
-    connect(reply, &QNetworkReply::finished, this,
-        [this, reply, from, streamId] { onReplyFinished(reply, from, streamId); });
-}
-
-void PosDownloader::onReplyFinished(QNetworkReply *reply, const QDateTime &start, const QString &streamId)
-{
-    reply->deleteLater();
-    if (reply->error() != QNetworkReply::NoError) {
-        emit errorOccured(Request::errorText(reply));
-        return;
-    }
-    const QString script = _convertToAss(start, parsePosResult(reply->readAll(), streamId));
-    QString error;
-    if (!writeScript(script, &error)) {
-        emit errorOccured(error);
-        return;
-    }
-    emit posDownloaded();
+    Request::send(
+        m_manager, url, this,
+        [this, from, streamId](const QByteArray &body) {
+            QString error;
+            if (!writeScript(_convertToAss(from, parsePosResult(body, streamId)), &error)) {
+                emit errorOccured(error);
+                return;
+            }
+            emit posDownloaded();
+        },
+        [this](const QString &message, QNetworkReply::NetworkError) { emit errorOccured(message); });
 }
 
 bool PosDownloader::writeScript(const QString &script, QString *error)

@@ -7,8 +7,6 @@
 #include <QObject>
 #include <QString>
 
-class QNetworkReply;
-
 /// One receipt line and the interval in which it is on screen, in milliseconds from time 0 of the video.
 struct LinePair {
     qint64 startMs = 0;
@@ -48,7 +46,6 @@ signals:
     void errorOccured(QString message);
 
 private:
-    void onReplyFinished(QNetworkReply *reply, const QDateTime &start, const QString &streamId);
     /// Writes the whole script to "sub.ass"; on failure returns false and says why in error.
     static bool writeScript(const QString &script, QString *error);
 

@@ -1,7 +1,6 @@
 #include "possearching.h"
 
 #include "appstate.h"
-#include "request.h"
 
 #include <QNetworkReply>
 #include <QUrl>
@@ -82,27 +81,17 @@ QString PosSearching::searchUrl(const QString &posBase, const QString &content)
 
 void PosSearching::searchByContent(const QString &content)
 {
-    QNetworkReply *previous = m_latest;
-    QNetworkReply *reply = Request::get(m_manager, searchUrl(AppState::get()->posBase(), content));
-    m_latest = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, reply] { onReplyFinished(reply); });
+    m_latest.send(
+        m_manager, searchUrl(AppState::get()->posBase(), content), this,
+        [this](const QByteArray &body) {
+            setRecordsFromBody(body);
+            setIsLoading(false);
+        },
+        [this](const QString &message, QNetworkReply::NetworkError) {
+            emit errorOccured(message);
+            setIsLoading(false);
+        });
     setIsLoading(true);
-    // The earlier answer could only be thrown away; no need to wait for it.
-    if (previous)
-        previous->abort();
-}
-
-void PosSearching::onReplyFinished(QNetworkReply *reply)
-{
-    reply->deleteLater();
-    if (reply != m_latest)
-        return;
-    m_latest = nullptr;
-    if (reply->error() != QNetworkReply::NoError)
-        emit errorOccured(Request::errorText(reply));
-    else
-        setRecordsFromBody(reply->readAll());
-    setIsLoading(false);
 }
 
 void PosSearching::setRecordsFromBody(const QByteArray &body)

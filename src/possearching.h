@@ -1,5 +1,6 @@
 #pragma once
 #include "common.h"
+#include "request.h"
 
 #include <QAbstractListModel>
 #include <QByteArray>
@@ -7,8 +8,6 @@
 #include <QList>
 #include <QNetworkAccessManager>
 #include <QString>
-
-class QNetworkReply;
 
 /// The POS transactions whose text contains a search text, newest first, for the search page.
 class PosSearching : public QAbstractListModel
@@ -48,12 +47,11 @@ signals:
 
 private:
     void setIsLoading(bool value);
-    void onReplyFinished(QNetworkReply *reply);
 
     QHash<int, QByteArray> m_roles;
     bool m_isLoading = false;
     QList<PosData> m_records;
     QNetworkAccessManager m_manager;
     /// Only the reply to the most recent search may change the rows.
-    QNetworkReply *m_latest = nullptr;
+    Request::Latest m_latest;
 };

@@ -25,6 +25,31 @@ QNetworkReply *get(QNetworkAccessManager &manager, const QString &urlText)
     return manager.get(request);
 }
 
+QNetworkReply *send(
+    QNetworkAccessManager &manager, const QString &urlText, QObject *context, BodyHandler onBody, ErrorHandler onError)
+{
+    QNetworkReply *reply = get(manager, urlText);
+    QObject::connect(
+        reply, &QNetworkReply::finished, context, [reply, onBody = std::move(onBody), onError = std::move(onError)] {
+            reply->deleteLater();
+            if (reply->error() != QNetworkReply::NoError)
+                onError(errorText(reply), reply->error());
+            else
+                onBody(reply->readAll());
+        });
+    return reply;
+}
+
+void answerChallenges(QNetworkAccessManager &manager, QObject *context, std::function<void()> afterAnswer)
+{
+    QObject::connect(&manager, &QNetworkAccessManager::authenticationRequired, context,
+        [afterAnswer = std::move(afterAnswer)](QNetworkReply *, QAuthenticator *authenticator) {
+            answerChallenge(authenticator);
+            if (afterAnswer)
+                afterAnswer();
+        });
+}
+
 void answerChallenge(QAuthenticator *authenticator)
 {
     authenticator->setUser(AppState::get()->user());
@@ -58,6 +83,43 @@ int transferTimeoutMs()
 void setTransferTimeoutMs(int ms)
 {
     s_transferTimeoutMs = ms;
+}
+
+void Latest::send(
+    QNetworkAccessManager &manager, const QString &urlText, QObject *context, BodyHandler onBody, ErrorHandler onError)
+{
+    abort();
+    const quint64 generation = m_generation;
+    auto current = [this, generation] { return generation == m_generation; };
+    m_reply = Request::send(
+        manager, urlText, context,
+        [this, current, onBody = std::move(onBody)](const QByteArray &body) {
+            if (!current())
+                return;
+            m_reply = nullptr;
+            onBody(body);
+        },
+        [this, current, onError = std::move(onError)](const QString &message, QNetworkReply::NetworkError code) {
+            if (!current())
+                return;
+            m_reply = nullptr;
+            onError(message, code);
+        });
+}
+
+bool Latest::isRunning() const
+{
+    return !m_reply.isNull();
+}
+
+void Latest::abort()
+{
+    ++m_generation;
+    // The earlier answer would only be thrown away; spare the server the rest of it.
+    if (QNetworkReply *previous = m_reply.data()) {
+        m_reply = nullptr;
+        previous->abort();
+    }
 }
 
 } // namespace Request

@@ -86,11 +86,20 @@ void TestAppState::timezoneOffset()
 
 void TestAppState::firstInstanceStaysRegistered()
 {
-    AppState first; // earlier tests' objects are gone, but the first one constructed in the process stays
-    AppState *registered = AppState::get();
-    QVERIFY(registered);
-    AppState second;
-    QCOMPARE(AppState::get(), registered);
+    // Earlier tests' settings are gone, and with them their registration.
+    QCOMPARE(AppState::get(), nullptr);
+    {
+        AppState first;
+        QCOMPARE(AppState::get(), &first);
+        {
+            AppState second;
+            QCOMPARE(AppState::get(), &first);
+        }
+        QCOMPARE(AppState::get(), &first);
+    }
+    QCOMPARE(AppState::get(), nullptr);
+    AppState next;
+    QCOMPARE(AppState::get(), &next);
 }
 
 void TestAppState::currentFileAndPath()

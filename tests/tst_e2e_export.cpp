@@ -7,6 +7,7 @@
 #include "simdata.h"
 #include "simprocess.h"
 #include "startup.h"
+#include "streamslist.h"
 #include "testutil.h"
 #include "utils.h"
 

@@ -1,0 +1,58 @@
+#pragma once
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+class QFile;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+/// One GET streamed into a file. The bytes go to disk as they arrive, through a bounded read buffer,
+/// so a clip of any size never sits in memory; a short write, or a transfer that ends before the
+/// length the server announced, is an error and never a success. Ends with exactly one of
+/// succeeded(), failed() or cancelled().
+class FileDownload : public QObject
+{
+    Q_OBJECT
+public:
+    explicit FileDownload(QObject *parent = nullptr);
+    ~FileDownload() override;
+
+    /// Opens path for writing (an existing file is truncated) and sends the request. False, with
+    /// nothing sent and no signal, when the file cannot be opened; openError() then says why.
+    bool start(QNetworkAccessManager &manager, const QString &urlText, const QString &path);
+    /// Stops the transfer, closes and removes the partial file, then emits cancelled(). Does nothing
+    /// when no transfer runs.
+    void cancel();
+
+    bool isRunning() const;
+    QString path() const;
+    QString openError() const;
+    /// The open file while the transfer runs, else null.
+    QFile *file() const;
+    qint64 written() const;
+
+signals:
+    /// Bytes received so far and the total the server announced, -1 when it announced none.
+    void progress(qint64 received, qint64 total);
+    void succeeded();
+    void failed(const QString &message);
+    void cancelled();
+
+private:
+    void onReadyRead();
+    void onProgress(qint64 received, qint64 total);
+    void onFinished();
+    /// Writes all of data; on a short write stops the transfer with the reason and returns false.
+    bool write(const QByteArray &data);
+    void closeFile();
+
+    QString m_path;
+    QString m_openError;
+    std::unique_ptr<QFile> m_file;
+    QPointer<QNetworkReply> m_reply;
+    qint64 m_written = 0;
+    bool m_cancelling = false;
+};
