@@ -297,7 +297,7 @@ void TestMerger::crashReportedOnce()
     watch(merger);
     merger.merge("in.mkv", "sub.ass");
     QVERIFY(waitForEnd());
-    QTest::qWait(100);
+    QVERIFY(waitForAnotherProcessToEnd());
     QCOMPARE(m_events, QStringList({ "started", "error:1", "finished" }));
 }
 
@@ -308,7 +308,7 @@ void TestMerger::missingProgram()
     watch(merger);
     merger.merge("in.mkv", "sub.ass");
     QVERIFY(waitForEnd());
-    QTest::qWait(100);
+    QVERIFY(waitForAnotherProcessToEnd());
     QCOMPARE(m_events, QStringList({ "error:0" }));
 }
 
