@@ -2,6 +2,7 @@
 
 #include "appstate.h"
 #include "common.h"
+#include "property.h"
 #include "request.h"
 
 #include <QNetworkReply>
@@ -22,10 +23,7 @@ bool ApiCall::isLoggingIn() const
 
 void ApiCall::setIsLoggingIn(bool value)
 {
-    if (m_isLoggingIn == value)
-        return;
-    m_isLoggingIn = value;
-    emit isLoggingInChanged();
+    updateProperty(m_isLoggingIn, value, this, &ApiCall::isLoggingInChanged);
 }
 
 bool ApiCall::isDownloading() const
@@ -35,10 +33,7 @@ bool ApiCall::isDownloading() const
 
 void ApiCall::setIsDownloading(bool value)
 {
-    if (m_isDownloading == value)
-        return;
-    m_isDownloading = value;
-    emit isDownloadingChanged();
+    updateProperty(m_isDownloading, value, this, &ApiCall::isDownloadingChanged);
 }
 
 void ApiCall::authenticationRequired(QNetworkReply *, QAuthenticator *authenticator)

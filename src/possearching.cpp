@@ -1,6 +1,7 @@
 #include "possearching.h"
 
 #include "appstate.h"
+#include "property.h"
 
 #include <QNetworkReply>
 #include <QUrl>
@@ -26,10 +27,7 @@ bool PosSearching::isLoading() const
 
 void PosSearching::setIsLoading(bool value)
 {
-    if (m_isLoading == value)
-        return;
-    m_isLoading = value;
-    emit isLoadingChanged();
+    updateProperty(m_isLoading, value, this, &PosSearching::isLoadingChanged);
 }
 
 int PosSearching::rowCount(const QModelIndex &parent) const

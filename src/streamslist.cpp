@@ -1,6 +1,7 @@
 #include "streamslist.h"
 
 #include "appstate.h"
+#include "property.h"
 #include "request.h"
 
 StreamsList::StreamsList(QObject *parent)
@@ -16,10 +17,7 @@ bool StreamsList::isLoading() const
 
 void StreamsList::setIsLoading(bool value)
 {
-    if (m_isLoading == value)
-        return;
-    m_isLoading = value;
-    emit isLoadingChanged();
+    updateProperty(m_isLoading, value, this, &StreamsList::isLoadingChanged);
 }
 
 int StreamsList::size() const

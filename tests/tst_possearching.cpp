@@ -359,11 +359,13 @@ void TestPosSearching::laterSearchWinsOverSlowerEarlierOne()
     model.searchByContent("second");
     QTRY_VERIFY(!model.isLoading());
     QCOMPARE(contents(model), QStringList({ "fresh" }));
-
-    // Long enough for the first answer to have come, had it been waited for.
-    QTest::qWait(1000);
-    QCOMPARE(contents(model), QStringList({ "fresh" }));
     QCOMPARE(m_events, QStringList({ "loading=1", "fresh", "loading=0" }));
+
+    // The first answer has gone out; a search answered after it shows whether it was taken in.
+    QTRY_COMPARE(m_server->answeredCount(), size_t(2));
+    m_server->route("/fast/poses/", ok(array({ transaction("third", "2021-06-01T10:00:00Z") })));
+    QVERIFY(searchAndWait(model, "third"));
+    QCOMPARE(m_events, QStringList({ "loading=1", "fresh", "loading=0", "loading=1", "third", "loading=0" }));
 }
 
 void TestPosSearching::earlierFastReplyIsDropped()
@@ -378,11 +380,9 @@ void TestPosSearching::earlierFastReplyIsDropped()
     model.searchByContent("first");
     m_state.setPosBase(m_server->base() + "/slow");
     model.searchByContent("second");
-    // The first answer would be here by now; the model must still wait for the second.
-    QTest::qWait(250);
-    QVERIFY(model.isLoading());
-    QCOMPARE(model.rowCount(), 0);
     QTRY_VERIFY(!model.isLoading());
+    // The first answer, had it been taken in, would show before "fresh", and the model would not have
+    // stayed loading until the second came.
     QCOMPARE(contents(model), QStringList({ "fresh" }));
     QCOMPARE(m_events, QStringList({ "loading=1", "fresh", "loading=0" }));
 }
@@ -395,7 +395,13 @@ void TestPosSearching::destroyedWithSearchInFlight()
     model->searchByContent("abc");
     QTRY_COMPARE(m_server->requestCount(), size_t(1));
     model.reset();
-    QTest::qWait(500);
+    // The answer goes out to a model that is gone; another model's search, answered after it, is
+    // unharmed.
+    QTRY_COMPARE(m_server->answeredCount(), size_t(1));
+    m_server->setDefault(ok(array({ transaction("later", "2021-06-01T10:00:00Z") })));
+    PosSearching later;
+    QVERIFY(searchAndWait(later, "later"));
+    QCOMPARE(contents(later), QStringList({ "later" }));
     QCOMPARE(errors.count(), 0);
 }
 
