@@ -19,6 +19,39 @@ PosSearching::PosSearching(QObject *parent)
     m_roles.insert(StreamsRole, QByteArrayLiteral("posStreams"));
 }
 
+MatchSnippet matchSnippet(const QString &line, const QString &query, int visibleChars)
+{
+    const int at = query.isEmpty() ? -1 : line.indexOf(query, 0, Qt::CaseInsensitive);
+    if (at < 0)
+        return { line, QString(), QString() };
+    const int length = query.size();
+    const int end = at + length;
+    int start = 0;
+    if (visibleChars > 0 && end > visibleChars) {
+        // Room for "…", a little of what comes before, and the match itself.
+        const auto fits = [&](int from) { return 1 + (at - from) + length <= visibleChars; };
+        start = at - qMin(at, qMax(1, visibleChars / 4));
+        while (start < at && !fits(start))
+            ++start;
+        static const QLatin1String lineBreak("\\n");
+        const int lineStart = at >= 2 ? line.lastIndexOf(lineBreak, at - 2) : -1;
+        if (lineStart >= 0 && lineStart + 2 >= start) {
+            start = lineStart + 2;
+        } else {
+            // Back to the start of a word cut in half, when it is close and still leaves the match in view.
+            int word = start;
+            while (word > 0 && start - word < 8 && !line.at(word - 1).isSpace())
+                --word;
+            if ((word == 0 || line.at(word - 1).isSpace()) && fits(word))
+                start = word;
+        }
+        if (start > 0 && line.at(start).isLowSurrogate())
+            ++start;
+    }
+    const QString ellipsis = start > 0 ? QStringLiteral("\u2026") : QString();
+    return { ellipsis + line.mid(start, at - start), line.mid(at, length), line.mid(end) };
+}
+
 bool PosSearching::isLoading() const
 {
     return m_isLoading;
@@ -30,6 +63,26 @@ void PosSearching::setIsLoading(bool value)
         return;
     m_isLoading = value;
     emit isLoadingChanged();
+}
+
+QString PosSearching::searchText() const
+{
+    return m_searchText;
+}
+
+QString PosSearching::matchMarkup(const QString &line, const QString &query, int visibleChars) const
+{
+    const MatchSnippet snippet = matchSnippet(line, query, visibleChars);
+    if (snippet.match.isEmpty())
+        return snippet.before.toHtmlEscaped();
+    return snippet.before.toHtmlEscaped() + QStringLiteral("<b><u>") + snippet.match.toHtmlEscaped()
+        + QStringLiteral("</u></b>") + snippet.after.toHtmlEscaped();
+}
+
+QString PosSearching::matchText(const QString &line, const QString &query, int visibleChars) const
+{
+    const MatchSnippet snippet = matchSnippet(line, query, visibleChars);
+    return snippet.before + snippet.match + snippet.after;
 }
 
 int PosSearching::rowCount(const QModelIndex &parent) const
@@ -83,7 +136,11 @@ void PosSearching::searchByContent(const QString &content)
 {
     m_latest.send(
         m_manager, searchUrl(AppState::get()->posBase(), content), this,
-        [this](const QByteArray &body) {
+        [this, content](const QByteArray &body) {
+            if (m_searchText != content) {
+                m_searchText = content;
+                emit searchTextChanged();
+            }
             setRecordsFromBody(body);
             setIsLoading(false);
         },

@@ -9,10 +9,14 @@ Item {
     width: 800
     height: 600
 
-    // The main window's message box, which the pages reach by name.
+    // The main window's message box and save dialog, which the pages reach by name.
     Popup {
         id: popMessage
         property string message: ""
+    }
+
+    SaveDialogStandIn {
+        id: saveFileDialog
     }
 
     Component {
@@ -361,25 +365,65 @@ Item {
             verify(isEmpty(image.at(Math.round(xInMinute(52)))))
         }
 
-        function test_selectionFromMidnightIsNotShaded() {
+        function test_selectionStaysInsideTheDay() {
             openTimeline([])
+            // Zoomed out after panning to the day's start, the view begins before midnight: a drag from
+            // there starts at 00:00, and a selection from 00:00 is shaded like any other.
             panToEnd(true)
-            leftDrag(xInMinute(0), xInMinute(5))
+            mouseWheel(area, 100, midY(), 0, -120)
+            verify(canvas.minuteStart < -10, canvas.minuteStart)
+            leftDrag(5, xInMinute(5))
             compare(canvas.selectMinuteStart, 0)
             compare(canvas.selectMinuteEnd, 5)
             compare(findChild(page, "lblRange").text, "0:0 - 0:5")
-            compare(canvas.selectionSpan(), null)
-            var image = pixels()
-            verify(isEmpty(image.at(Math.round(xInMinute(2)))))
-            // It can still be downloaded.
+            compare(findChild(page, "txtStart").text, "00:00")
+            verify(isSelectionShade(pixels().at(Math.round(xInMinute(2)))))
             verify(findChild(page, "btnDownload").enabled)
 
-            leftDrag(xInMinute(1), xInMinute(5))
-            image = pixels()
-            verify(isSelectionShade(image.at(Math.round(xInMinute(2)))))
+            // The same past the day's end: the selection stops at 24:00.
+            panToEnd(false)
+            mouseWheel(area, 100, midY(), 0, -120)
+            verify(canvas.minuteEnd > 1450, canvas.minuteEnd)
+            leftDrag(xInMinute(1430), canvas.width - 5)
+            compare(canvas.selectMinuteStart, 1430)
+            compare(canvas.selectMinuteEnd, 1440)
+            compare(findChild(page, "txtEnd").text, "24:00")
+            mousePress(area, canvas.width - 5, midY())
+            mouseRelease(area, canvas.width - 5, midY())
+            compare(canvas.selectMinuteStart, 1440)
+
+            // The keys stop at the day's ends too.
+            area.forceActiveFocus()
+            leftDrag(xInMinute(1437), xInMinute(1438))
+            for (var i = 0; i < 4; ++i)
+                keyClick(Qt.Key_Right)
+            compare(canvas.selectMinuteEnd, 1440)
+            keyClick(Qt.Key_Right, Qt.ShiftModifier)
+            keyClick(Qt.Key_Right, Qt.ShiftModifier)
+            compare(canvas.selectMinuteStart, 1439)
+            for (i = 0; i < 3; ++i)
+                keyClick(Qt.Key_Right, Qt.ShiftModifier)
+            compare(canvas.selectMinuteStart, 1440)
+            compare(canvas.selectMinuteEnd, 1440)
+            panToEnd(true)
+            leftDrag(xInMinute(1), xInMinute(2))
+            area.forceActiveFocus()
+            for (i = 0; i < 3; ++i)
+                keyClick(Qt.Key_Left, Qt.ShiftModifier)
+            compare(canvas.selectMinuteStart, 0)
+            compare(canvas.selectMinuteEnd, 2)
+
+            // A typed time the day does not have is shown in red and not taken.
+            var start = findChild(page, "txtStart")
+            start.forceActiveFocus()
+            start.text = "25:00"
+            verify(!start.valid)
+            keyClick(Qt.Key_Tab)
+            compare(start.text, "00:00")
+            compare(canvas.selectMinuteStart, 0)
         }
 
-        function test_downloadAsksForTheSelectedMinutes() {
+        function test_downloadGoesWhereTheDialogSays() {
             openTimeline([])
             // One and a half MiB, sent after a pause so that the box is seen waiting.
             var body = new Array(1572864 + 1).join("x")
@@ -388,15 +432,33 @@ Item {
             compare(findChild(page, "lblRange").text, "12:0 - 12:5")
             var box = findChild(page, "popDownload")
             var field = findChild(page, "txtDownload")
+            var before = testServer.requestCount()
+
+            // The dialog opens on "download.mkv" in the working directory; cancelling it sends nothing.
             mouseClick(findChild(page, "btnDownload"))
+            compare(saveFileDialog.openCount, 1)
+            compare(saveFileDialog.defaultSuffix, "mkv")
+            compare(saveFileDialog.currentFile, Utils.workingFileUrl("download.mkv"))
+            saveFileDialog.reject()
+            compare(testServer.requestCount(), before)
+
+            // Taken as offered: the selected minutes go there, and the box that says so names the file.
+            mouseClick(findChild(page, "btnDownload"))
+            saveFileDialog.accept(saveFileDialog.currentFile)
             tryCompare(box, "visible", true)
             compare(field.text, "Waiting ...")
             verify(field.readOnly)
             var pos = (midnight() + 720 * 60) * 1000
-            tryCompare(box, "visible", false, 10000)
+            var done = findChild(page, "popDownloaded")
+            tryCompare(done, "opened", true, 10000)
+            verify(!box.visible)
             compare(testServer.lastTarget(), "/hls/cam-1.mkv?pos=" + pos + "&duration=300&hi=1")
             compare(field.text, "1.50MB/1.50MB")
+            compare(findChild(page, "lblDownloaded").text,
+                    "Saved to " + Utils.localFilePath(Utils.workingFileUrl("download.mkv")))
             compare(messageSpy.count, 0)
+            mouseClick(findChild(page, "btnDownloadedClose"))
+            tryCompare(done, "visible", false)
         }
 
         function test_formatSize_data() {
@@ -434,13 +496,33 @@ Item {
             messageSpy.wait(5000)
             compare(popMessage.message, "No such camera")
             popMessage.close()
+        }
 
-            messageSpy.clear()
-            testServer.route("/ec2/getCamerasEx", 500, "broken", 0)
-            StreamsList.loadStreams()
-            messageSpy.wait(5000)
-            verify(popMessage.message.length > 0)
-            popMessage.close()
+        function test_retryAfterFailedStartup_data() {
+            return [
+                { tag: "server time", path: "/api/getTime" },
+                { tag: "camera list", path: "/ec2/getCamerasEx" },
+            ]
+        }
+
+        // The failure shows beside "Retry", which asks again: the cameras come without a restart.
+        function test_retryAfterFailedStartup(data) {
+            StreamsList.clear()
+            serve([])
+            testServer.route(data.path, 500, "broken", 0)
+            page = createTemporaryObject(directionComponent, root)
+            var error = findChild(page, "lblLoadError")
+            tryVerify(function () { return error.text !== "" }, 5000)
+            verify(findChild(page, "loadErrorRow").visible)
+            compare(findChild(page, "lstStreams").count, 0)
+            compare(messageSpy.count, 0)
+
+            serve([])
+            mouseClick(findChild(page, "btnRetry"))
+            tryCompare(findChild(page, "lstStreams"), "count", 2, 5000)
+            verify(!findChild(page, "loadErrorRow").visible)
+            compare(testServer.lastTarget(), "/ec2/getCamerasEx")
+            compare(testServer.requestCount(), data.path === "/api/getTime" ? 2 : 1)
         }
 
         function test_cameraLoadingBoxFollowsTheList() {
@@ -515,6 +597,34 @@ Item {
             compare(picker.selectedDate.getMonth(), 11)
             compare(picker.selectedDate.getDate(), 7)
             compare(Utils.startDayTimestamp(picker.selectedDate), Utils.startDayTimestamp(day))
+        }
+
+        function test_closingWithoutOkKeepsTheDayInUse() {
+            var picker = createTemporaryObject(pickerComponent, root)
+            var inUse = new Date(2026, 11, 7)
+            picker.selectedDate = inUse
+            var shown = inUse.toLocaleDateString(Qt.locale(), Locale.ShortFormat)
+            var spy = createTemporaryObject(signalSpyComponent, root, { target: picker, signalName: "selectedDateChanged" })
+            mouseClick(picker)
+            tryCompare(picker.popup, "opened", true)
+            var calendar = findChild(picker.popup.contentItem, "calendar")
+            keyClick(Qt.Key_Left)
+            compare(calendar.selectedDate.getDate(), 6)
+            verify(picker.displayText !== shown)
+            keyClick(Qt.Key_Escape)
+            tryCompare(picker.popup, "visible", false)
+            compare(picker.displayText, shown)
+            compare(calendar.selectedDate.getDate(), 7)
+            compare(spy.count, 0)
+
+            // Return takes the day, as "Ok" does.
+            mouseClick(picker)
+            tryCompare(picker.popup, "opened", true)
+            keyClick(Qt.Key_Right)
+            keyClick(Qt.Key_Return)
+            tryCompare(picker.popup, "visible", false)
+            compare(spy.count, 1)
+            compare(picker.selectedDate.getDate(), 8)
         }
     }
 }
