@@ -12,6 +12,16 @@ ApplicationWindow {
     visible: true
     title: qsTr("Tillmark") + I18n.localeNotify
 
+    // The window does not give the keyboard back to anything by itself once another window (the save
+    // dialog) has had it: the control that had it last takes it again.
+    property Item lastFocusItem: null
+    onActiveFocusItemChanged: if (activeFocusItem)
+                                  lastFocusItem = activeFocusItem
+    onActiveChanged: {
+        if (active && !activeFocusItem && lastFocusItem && lastFocusItem.visible)
+            lastFocusItem.forceActiveFocus()
+    }
+
     // Focus down the whole chain of pages: when a box closes, the keys go back to where they were.
     StackView {
         id: stackMain

@@ -3,6 +3,7 @@
 #ifdef TILLMARK_WIDGETS_APPLICATION
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #endif
 #include <QJsonDocument>
@@ -152,6 +153,25 @@ QObject *E2eTest::focused() const
 {
     return m_window->activeFocusItem();
 }
+
+#ifdef TILLMARK_WIDGETS_APPLICATION
+QLineEdit *E2eTest::saveDialogName()
+{
+    QFileDialog *dialog = nullptr;
+    if (!QTest::qWaitFor([&dialog] { return (dialog = shownFileDialog()) != nullptr; }, 5000))
+        return nullptr;
+    auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    return name && QTest::qWaitFor([name] { return name->hasFocus(); }, 5000) ? name : nullptr;
+}
+
+void E2eTest::acceptSaveDialog(QLineEdit *name)
+{
+    QTest::keyClick(name, Qt::Key_Return);
+    QTRY_VERIFY(!shownFileDialog());
+    m_window->requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+}
+#endif
 
 void E2eTest::logIn(int posPort, int vmsPort, const QString &user, const QString &password)
 {

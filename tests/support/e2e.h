@@ -5,6 +5,7 @@
 #include <QStringList>
 
 class QFileDialog;
+class QLineEdit;
 class QQmlApplicationEngine;
 class QQuickWindow;
 
@@ -61,6 +62,14 @@ protected:
     void type(const QString &text);
     /// The item that has the keyboard.
     QObject *focused() const;
+#ifdef TILLMARK_WIDGETS_APPLICATION
+    /// The name field of the save dialog once the dialog shows and the field has the keyboard; null
+    /// when it does not come.
+    QLineEdit *saveDialogName();
+    /// Return in the save dialog's name field; once the dialog has closed, the window has the keyboard
+    /// again, as the desktop gives it back.
+    void acceptSaveDialog(QLineEdit *name);
+#endif
     /// Fills in the login page and presses "Login".
     void logIn(int posPort, int vmsPort, const QString &user, const QString &password);
 
