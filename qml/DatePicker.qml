@@ -20,6 +20,16 @@ ComboBox {
     Accessible.name: qsTr("Date: %1").arg(selectedDate.toLocaleDateString(Qt.locale(), Locale.LongFormat))
                      + I18n.localeNotify
 
+    // A label rather than the style's read-only text field: the box is one control for the keyboard and
+    // for screen readers, which would meet an unnamed text field inside it.
+    contentItem: Label {
+        leftPadding: 12
+        rightPadding: root.indicator ? root.indicator.width + root.spacing : 0
+        verticalAlignment: Text.AlignVCenter
+        elide: Text.ElideRight
+        text: root.displayText
+    }
+
     popup: Popup {
         objectName: "datePopup"
         y: root.height

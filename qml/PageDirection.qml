@@ -6,6 +6,7 @@ import Tillmark 1.0
 // The two pages after login, side by side: recordings first, then the POS search.
 Page {
     id: direction
+    title: qsTr("Tillmark") + I18n.localeNotify
 
     signal loggedOut()
 

@@ -6,6 +6,8 @@ import Tillmark 1.0
 Page {
     id: page
     padding: 10
+    // Screen readers name the page by its title.
+    title: qsTr("Login") + I18n.localeNotify
 
     // What the fields start with; after a log-out, what was typed before it.
     property string posHost: "localhost:8000"
@@ -87,7 +89,8 @@ Page {
             Layout.preferredWidth: 260
             text: page.password
             echoMode: TextInput.Password
-            Accessible.name: qsTr("Password") + I18n.localeNotify
+            // Also its name for screen readers, which are not given Accessible.name of a password field.
+            placeholderText: qsTr("Password") + I18n.localeNotify
             Accessible.passwordEdit: true
         }
 

@@ -8,6 +8,7 @@ import Tillmark 1.0
 Page {
     id: page
     padding: 10
+    title: qsTr("Recordings") + I18n.localeNotify
 
     // Why there are no cameras: the server time or the camera list failed. "Retry" asks again.
     property string loadError: ""
@@ -206,7 +207,9 @@ Page {
                     keyNavigationEnabled: true
                     Accessible.role: Accessible.List
                     Accessible.name: qsTr("Cameras") + I18n.localeNotify
-                    ScrollBar.vertical: ScrollBar { }
+                    ScrollBar.vertical: ScrollBar {
+                        Accessible.name: qsTr("Scroll the cameras") + I18n.localeNotify
+                    }
                     // However the row became current (a click, the arrow keys), its day is loaded.
                     onCurrentIndexChanged: page.loadDay()
 
@@ -434,7 +437,7 @@ Page {
                     preventStealing: true
                     activeFocusOnTab: true
 
-                    Accessible.role: Accessible.Slider
+                    Accessible.role: Accessible.Chart
                     Accessible.name: (canvas.selectMinuteStart < 0
                                       ? qsTr("Timeline, nothing selected")
                                       : qsTr("Timeline, selected %1 to %2").arg(txtStart.text).arg(txtEnd.text))

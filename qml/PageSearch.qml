@@ -8,6 +8,7 @@ import Tillmark 1.0
 Page {
     id: page
     padding: 10
+    title: qsTr("Receipts") + I18n.localeNotify
 
     function showError(message) {
         popMessage.message = message
@@ -164,7 +165,9 @@ Page {
                 keyNavigationEnabled: true
                 Accessible.role: Accessible.List
                 Accessible.name: qsTr("Receipts found") + I18n.localeNotify
-                ScrollBar.vertical: ScrollBar { }
+                ScrollBar.vertical: ScrollBar {
+                    Accessible.name: qsTr("Scroll the receipts") + I18n.localeNotify
+                }
                 Keys.onReturnPressed: if (currentItem) currentItem.openDetail()
                 Keys.onEnterPressed: if (currentItem) currentItem.openDetail()
                 Keys.onSpacePressed: if (currentItem) currentItem.openDetail()
@@ -178,8 +181,8 @@ Page {
                     Accessible.focusable: true
                     Accessible.name: [Utils.formatDateTime(posCreatedAt),
                                       posStreams.map(function (s) { return s.strmName }).join(", "),
-                                      posSearching.matchText(posContentOneLine, posSearching.searchText,
-                                                             lblContent.visibleChars)].join(", ")
+                                      posSearching.matchLine(posContentOneLine, posSearching.searchText)]
+                                     .join(", ")
                     function openDetail() {
                         popDetail.message = posContent
                         popDetail.createdAt = posCreatedAt

@@ -10,6 +10,20 @@
 #include <algorithm>
 #include <vector>
 
+namespace {
+
+/// A line break of the receipt as a one-line text shows it.
+const QLatin1String kLineBreak("\\n");
+
+/// Where the receipt line that holds position at begins in a one-line text.
+int receiptLineStart(const QString &line, int at)
+{
+    const int lineBreak = at >= 2 ? line.lastIndexOf(kLineBreak, at - 2) : -1;
+    return lineBreak < 0 ? 0 : lineBreak + 2;
+}
+
+} // namespace
+
 PosSearching::PosSearching(QObject *parent)
     : QAbstractListModel(parent)
 {
@@ -33,10 +47,9 @@ MatchSnippet matchSnippet(const QString &line, const QString &query, int visible
         start = at - qMin(at, qMax(1, visibleChars / 4));
         while (start < at && !fits(start))
             ++start;
-        static const QLatin1String lineBreak("\\n");
-        const int lineStart = at >= 2 ? line.lastIndexOf(lineBreak, at - 2) : -1;
-        if (lineStart >= 0 && lineStart + 2 >= start) {
-            start = lineStart + 2;
+        const int lineStart = receiptLineStart(line, at);
+        if (lineStart > 0 && lineStart >= start) {
+            start = lineStart;
         } else {
             // Back to the start of a word cut in half, when it is close and still leaves the match in view.
             int word = start;
@@ -79,10 +92,14 @@ QString PosSearching::matchMarkup(const QString &line, const QString &query, int
         + QStringLiteral("</u></b>") + snippet.after.toHtmlEscaped();
 }
 
-QString PosSearching::matchText(const QString &line, const QString &query, int visibleChars) const
+QString PosSearching::matchLine(const QString &line, const QString &query) const
 {
-    const MatchSnippet snippet = matchSnippet(line, query, visibleChars);
-    return snippet.before + snippet.match + snippet.after;
+    const int at = query.isEmpty() ? -1 : line.indexOf(query, 0, Qt::CaseInsensitive);
+    const int from = at < 0 ? 0 : receiptLineStart(line, at);
+    int end = line.indexOf(kLineBreak, at < 0 ? 0 : at + query.size());
+    if (end < 0)
+        end = line.size();
+    return line.mid(from, end - from).simplified();
 }
 
 int PosSearching::rowCount(const QModelIndex &parent) const
@@ -101,7 +118,7 @@ QVariant PosSearching::data(const QModelIndex &index, int role) const
         return record.content;
     case ContentOneLineRole: {
         QString oneLine = record.content;
-        return oneLine.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+        return oneLine.replace(QLatin1Char('\n'), kLineBreak);
     }
     case CreatedAtRole:
         return record.createdAt;

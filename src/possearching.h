@@ -56,8 +56,9 @@ public:
 
     /// matchSnippet() as styled text for a result row, the match in bold and underlined.
     Q_INVOKABLE QString matchMarkup(const QString &line, const QString &query, int visibleChars) const;
-    /// matchSnippet() as the plain text a screen reader reads.
-    Q_INVOKABLE QString matchText(const QString &line, const QString &query, int visibleChars) const;
+    /// For screen readers: the receipt line of a one-line text where query first occurs (the first
+    /// line when it does not), its runs of blanks made one.
+    Q_INVOKABLE QString matchLine(const QString &line, const QString &query) const;
 
 public slots:
     void searchByContent(const QString &content);

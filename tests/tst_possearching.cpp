@@ -496,7 +496,11 @@ void TestPosSearching::matchMarkupEscapesTheText()
     PosSearching model;
     QCOMPARE(
         model.matchMarkup("SALT & PEPPER <b>", "pepper", 40), QString("SALT &amp; <b><u>PEPPER</u></b> &lt;b&gt;"));
-    QCOMPARE(model.matchText("SALT & PEPPER <b>", "pepper", 40), QString("SALT & PEPPER <b>"));
+    // What a screen reader is given: the receipt line with the match.
+    const QString receipt = "SHOP\\nSALT & PEPPER    1.89\\nTOTAL    1.89";
+    QCOMPARE(model.matchLine(receipt, "pepper"), QString("SALT & PEPPER 1.89"));
+    QCOMPARE(model.matchLine(receipt, "total"), QString("TOTAL 1.89"));
+    QCOMPARE(model.matchLine(receipt, "xyz"), QString("SHOP"));
 }
 
 QTEST_GUILESS_MAIN(TestPosSearching)
