@@ -24,7 +24,6 @@ ComboBox {
     // for screen readers, which would meet an unnamed text field inside it.
     contentItem: Label {
         leftPadding: 12
-        rightPadding: root.indicator ? root.indicator.width + root.spacing : 0
         verticalAlignment: Text.AlignVCenter
         elide: Text.ElideRight
         text: root.displayText

@@ -244,6 +244,13 @@ Item {
                 mouseWheel(area, 100, midY(), 0, -120)
             compare(canvas.zoomFactor, 10)
             compare(canvas.xOffset, 0)
+            // "+" and "-" zoom as a notch of the wheel does, within the same limits.
+            area.forceActiveFocus()
+            keyClick(Qt.Key_Plus)
+            fuzzyCompare(canvas.zoomFactor, 10.96, 1e-9)
+            keyClick(Qt.Key_Minus)
+            keyClick(Qt.Key_Minus)
+            compare(canvas.zoomFactor, 10)
         }
 
         function test_zoomingOutAfterPanningDrawsNoTicksOutsideTheDay() {
