@@ -26,7 +26,7 @@ Page {
         onActivated: direction.showPage(1)
     }
     Shortcut {
-        sequences: ["Ctrl+Tab", "Ctrl+Shift+Tab"]
+        sequences: [StandardKey.NextChild, StandardKey.PreviousChild]
         onActivated: direction.showPage(1 - stackView.currentIndex)
     }
 

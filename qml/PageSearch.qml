@@ -173,7 +173,6 @@ Page {
                 Keys.onSpacePressed: if (currentItem) currentItem.openDetail()
 
                 delegate: ItemDelegate {
-                    id: resultRow
                     width: lstResult.width
                     highlighted: ListView.isCurrentItem
                     // The list takes Tab once; the arrow keys move between its rows.
