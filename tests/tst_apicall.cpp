@@ -43,7 +43,6 @@ private slots:
     void downloadWhileRunningIsRefused();
     void downloadCutMidBody_data();
     void downloadCutMidBody();
-    void downloadToChosenPathThenCancel();
 
 private:
     /// Records every signal of the object, in order, as text.
@@ -428,42 +427,6 @@ void TestApiCall::downloadCutMidBody()
     QVERIFY2(m_events.filter("complete:").isEmpty(), qPrintable(detail));
     QCOMPARE(m_events.filter("error:").size(), 1);
     QVERIFY(readFile("download.mkv").size() < reply.body.size());
-}
-
-// The page names the file; a cancel stops the transfer and leaves no file behind, and a later download
-// into the same place starts afresh.
-void TestApiCall::downloadToChosenPathThenCancel()
-{
-    WorkDir dir;
-    const QString path = dir.filePath("chosen clip.mkv");
-    TestServer::Reply stalled;
-    stalled.stall = true;
-    m_server->setDefault(stalled);
-    ApiCall api;
-    record(api);
-    connect(&api, &ApiCall::downloadCancelled, this, [this](const QString &p) { m_events << "cancelled:" + p; });
-    api.download("cam", 1, 60, path);
-    QVERIFY(api.isDownloading());
-    QCOMPARE(m_state.currentFilePath(), path);
-    QVERIFY(m_state.currentFile());
-    QVERIFY(QFile::exists(path));
-    QTRY_COMPARE(m_server->requestCount(), size_t(1));
-
-    api.cancelDownload();
-    QTRY_VERIFY(!api.isDownloading());
-    QCOMPARE(m_events, QStringList({ "downloading=1", "cancelled:" + path, "downloading=0" }));
-    QVERIFY(!QFile::exists(path));
-    QCOMPARE(m_state.currentFile(), nullptr);
-
-    m_server->releaseStalled();
-    TestServer::Reply clip;
-    clip.body = "the clip";
-    m_server->setDefault(clip);
-    api.download("cam", 1, 60, path);
-    QTRY_VERIFY(!api.isDownloading());
-    QCOMPARE(m_events.mid(m_events.size() - 2), QStringList({ "complete:" + path, "downloading=0" }));
-    QCOMPARE(readFile(path), QByteArray("the clip"));
-    QVERIFY(!QFile::exists("download.mkv"));
 }
 
 QTEST_GUILESS_MAIN(TestApiCall)
