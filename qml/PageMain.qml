@@ -483,10 +483,11 @@ Page {
                     // Arrows move the end by a minute (ten with Ctrl), Shift+arrows the start; a first
                     // arrow with nothing selected starts at the middle of the view.
                     Keys.onPressed: {
-                        if (event.key === Qt.Key_Plus || event.key === Qt.Key_Equal) {
-                            canvas.zoomBy(0.96)
-                        } else if (event.key === Qt.Key_Minus) {
-                            canvas.zoomBy(-0.96)
+                        if (event.key === Qt.Key_Plus || event.key === Qt.Key_Equal || event.key === Qt.Key_Minus) {
+                            canvas.zoomBy(event.key === Qt.Key_Minus ? -0.96 : 0.96)
+                            // The keys keep what they work on in view.
+                            if (canvas.selectMinuteEnd >= 0)
+                                canvas.ensureVisible(canvas.selectMinuteEnd)
                         } else if (event.key === Qt.Key_Left || event.key === Qt.Key_Right) {
                             var step = (event.key === Qt.Key_Left ? -1 : 1)
                                     * (event.modifiers & Qt.ControlModifier ? 10 : 1)
