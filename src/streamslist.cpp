@@ -50,6 +50,13 @@ void StreamsList::loadStreams()
         });
 }
 
+void StreamsList::clear()
+{
+    m_manager.clearAccessCache();
+    QList<StreamData> none;
+    replaceRows(m_rows, none);
+}
+
 void StreamsList::parseStreamsData(const QByteArray &body)
 {
     QList<StreamData> rows = parseCameras(body);
