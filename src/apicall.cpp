@@ -4,6 +4,7 @@
 #include "common.h"
 #include "request.h"
 
+#include <QDateTime>
 #include <QNetworkReply>
 
 ApiCall::ApiCall(QObject *parent)
@@ -84,6 +85,9 @@ void ApiCall::parseTimeData(const QByteArray &body)
         return;
     }
     AppState::get()->setTimezoneOffsetMS(time.offsetMs);
+    // Kept for the record of an export: a server clock that is off moves every recorded time.
+    AppState::get()->setVmsClockOffsetMs(
+        time.utcMs ? std::optional<qint64>(*time.utcMs - QDateTime::currentMSecsSinceEpoch()) : std::nullopt);
 }
 
 void ApiCall::download(QString id, qulonglong timestamp, int duration)

@@ -15,6 +15,8 @@ public:
 
     /// The most recently constructed instance.
     static Utils *get();
+    /// "yyyyMMdd_hhmmss" for file names, the year without added zeros.
+    static QString downloadStamp(const QDateTime &dt);
 
 public slots:
     bool isDebug() const;
@@ -34,7 +36,7 @@ public slots:
     qulonglong datetimeToSecsSinceEpoch(QDateTime dt);
     /// ISO 8601 in the date-time's own time spec, without fractions of a second.
     QString formatDateTime(QDateTime dt);
-    /// "yyyyMMdd_hhmmss" for file names, the year without added zeros.
+    /// downloadStamp(), for the pages.
     QString formatDatetimeForDownload(QDateTime dt);
     QString fileUriToFilePath(QString fileUri);
     void printServerDatetime(qulonglong msecs);
