@@ -57,8 +57,9 @@ bool ExportController::start(const ExportOrder &order)
     m_job = new ExportJob(order, this);
     connect(m_job, &ExportJob::stateChanged, this, &ExportController::isBusyChanged);
     connect(m_job, &ExportJob::ended, this, &ExportController::jobEnded);
-    emit jobChanged();
     m_job->start();
+    // After the start, so that a page sees the job running (or, refused at its start, already ended).
+    emit jobChanged();
     return true;
 }
 
@@ -72,6 +73,13 @@ bool ExportController::exportReceipt(const QDateTime &createdAt, const QString &
     order.highQuality = highQuality;
     order.videoPath = localPath(file);
     return start(order);
+}
+
+QString ExportController::busyRefusal() const
+{
+    if (!isBusy())
+        return QString();
+    return tr("An export is already running (%1). Wait for it to end or cancel it first.").arg(m_job->description());
 }
 
 void ExportController::cancel()

@@ -32,6 +32,8 @@ public:
     Q_INVOKABLE bool exportReceipt(const QDateTime &createdAt, const QString &content, const QString &cameraId,
         const QString &cameraName, bool highQuality, const QString &file);
     Q_INVOKABLE void cancel();
+    /// The words refusing another export while one runs; empty when none runs.
+    Q_INVOKABLE QString busyRefusal() const;
     /// Why a receipt cannot be exported (no camera, no valid time), in words for the operator; empty
     /// when it can.
     Q_INVOKABLE QString refusalFor(const QDateTime &createdAt, const QVariantList &streams) const;

@@ -157,7 +157,7 @@ QString ExportJob::frame() const
 
 QString ExportJob::videoPath() const
 {
-    return m_paths.video;
+    return QDir::toNativeSeparators(QFileInfo(m_paths.video).absoluteFilePath());
 }
 
 QString ExportJob::description() const
@@ -216,6 +216,7 @@ void ExportJob::startClip()
                     .arg(m_vmsBase, m_order.camera.id, QString::number(m_from.toMSecsSinceEpoch()),
                         QString::number(m_from.secsTo(m_to)),
                         m_order.highQuality ? QStringLiteral("1") : QStringLiteral("0"));
+    qDebug() << "Clip" << m_clipUrl;
     m_download.setHashing(true);
     if (!m_download.start(m_vmsManager, m_clipUrl, m_paths.original)) {
         end(Failed,
@@ -263,6 +264,7 @@ void ExportJob::startEncoding()
     m_messages.clear();
     m_process = new QProcess(this);
     connect(m_process, &QProcess::readyReadStandardError, this, &ExportJob::onStandardError);
+    connect(m_process, &QProcess::started, this, [] { qDebug() << "FFmpeg started"; });
     connect(m_process, &QProcess::errorOccurred, this, &ExportJob::onProcessError);
     connect(m_process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &ExportJob::onProcessFinished);
     m_written << m_paths.video;
@@ -306,6 +308,7 @@ void ExportJob::onProcessError(QProcess::ProcessError error)
 
 void ExportJob::onProcessFinished(int exitCode, QProcess::ExitStatus status)
 {
+    qDebug() << "FFmpeg finished:" << (status == QProcess::NormalExit ? exitCode : -1);
     if (m_state != Encoding)
         return;
     if (status != QProcess::NormalExit) {
@@ -342,7 +345,7 @@ void ExportJob::seal()
         sums += checksumLine(digests[i], QFileInfo(files.at(i)).fileName());
     if (!writePackageFile(m_paths.checksums, sums))
         return;
-    end(Done, tr("Export finished: %1").arg(QDir::toNativeSeparators(QFileInfo(m_paths.video).absoluteFilePath())));
+    end(Done, tr("Export finished: %1").arg(videoPath()));
 }
 
 QJsonObject ExportJob::manifest(const QString &videoDigest) const
