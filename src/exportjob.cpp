@@ -87,9 +87,12 @@ QString ExportJob::refusalFor(const ExportOrder &order)
 
 QStringList ExportJob::encoderArguments()
 {
-    // x264's "veryfast" at quality 23: see the README for the measurements behind this choice.
+    // Measured on 180 s of noisy 1080p on two cores: x264's default "medium" needs 2.6 times the processor
+    // time of "veryfast" with its cheapest motion search, whose file is no larger and whose receipts are
+    // as sharp; "superfast" is no faster but writes twice the bytes. The README has the figures.
     return { QStringLiteral("-c:v"), QStringLiteral("libx264"), QStringLiteral("-preset"), QStringLiteral("veryfast"),
-        QStringLiteral("-crf"), QStringLiteral("23") };
+        QStringLiteral("-x264-params"), QStringLiteral("subme=1:me=dia"), QStringLiteral("-crf"),
+        QStringLiteral("23") };
 }
 
 void ExportJob::start()

@@ -78,6 +78,7 @@ private slots:
     void secondExportAndUnexportableRefused();
     void suggestedFileIsSafe_data();
     void suggestedFileIsSafe();
+    void textTrackAndChaptersAsPrinted();
 
 private:
     void installStandIn(const QByteArray &body);
@@ -443,6 +444,64 @@ void TestExportJob::suggestedFileIsSafe()
     qputenv("HOME", home);
     qunsetenv("XDG_CONFIG_HOME");
     QCOMPARE(suggested, QUrl::fromLocalFile(m_work->filePath(videosFolder ? "Videos/" + name : name)).toString());
+}
+
+void TestExportJob::textTrackAndChaptersAsPrinted()
+{
+    // What FFmpeg makes of the text track and the chapters: the receipts' own text, nothing taken for
+    // markup, no entry cut short by an empty line.
+    qputenv("PATH", m_path);
+    if (QStandardPaths::findExecutable("ffmpeg").isEmpty())
+        QSKIP("needs FFmpeg");
+    const QDateTime start = ReceiptAt.addSecs(-90);
+    QList<PosData> receipts;
+    const QStringList texts { "A {PROMO} B\n\n   \nC:\\NEW <b>x</b> {\\b1}y{\\b0} {Y:i}\n--> 1 = 2; #3",
+        "SECOND = 2; #3 \\ x\r\nTOTAL", "SAME TIME" };
+    for (int i = 0; i < texts.size(); ++i) {
+        PosData receipt;
+        receipt.content = texts.at(i);
+        receipt.createdAt = start.addSecs(i == 0 ? 30 : 60);
+        receipts << receipt;
+    }
+    QVERIFY(writeFile("track.srt", receiptsTrack(start, 180000, receipts)));
+    QVERIFY(writeFile("chapters.txt", receiptChapters(start, 180000, receipts)));
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg",
+        { "-v", "error", "-y", "-f", "lavfi", "-i", "color=s=64x36:d=180", "-f", "srt", "-i", "track.srt", "-f",
+            "ffmetadata", "-i", "chapters.txt", "-map", "0:v", "-map", "1:0", "-map_chapters", "2", "-c:v", "libx264",
+            "-preset", "ultrafast", "-c:s", "mov_text", "out.mp4" });
+    QVERIFY(ffmpeg.waitForFinished(60000));
+    QVERIFY2(ffmpeg.exitCode() == 0, ffmpeg.readAllStandardError().constData());
+
+    // A mov_text sample is a 16-bit length and the text; the word joiners are all that was added.
+    ffmpeg.start("ffmpeg", { "-v", "error", "-i", "out.mp4", "-map", "0:s", "-c", "copy", "-f", "data", "-" });
+    QVERIFY(ffmpeg.waitForFinished(60000));
+    const QByteArray samples = ffmpeg.readAllStandardOutput();
+    QStringList shown;
+    for (int at = 0; at + 2 <= samples.size();) {
+        const int length = (uchar(samples.at(at)) << 8) | uchar(samples.at(at + 1));
+        // (Empty samples fill the gaps between entries.)
+        if (length > 0)
+            shown << QString::fromUtf8(samples.mid(at + 2, length)).remove(QChar(0x2060)).replace(QChar(0xA0), "");
+        at += 2 + length;
+        while (at + 8 <= samples.size() && samples.mid(at + 4, 4) == "styl")
+            at += (uchar(samples.at(at + 2)) << 8) | uchar(samples.at(at + 3));
+    }
+    QCOMPARE(
+        shown, QStringList({ QString(texts.at(0)).replace("   ", ""), "SECOND = 2; #3 \\ x\nTOTAL\n\nSAME TIME" }));
+
+    QProcess probe;
+    probe.start("ffprobe",
+        { "-v", "error", "-show_entries", "chapter=start_time:chapter_tags=title", "-of", "json", "out.mp4" });
+    QVERIFY(probe.waitForFinished(60000));
+    QStringList chapters;
+    for (const QJsonValue &chapter : QJsonDocument::fromJson(probe.readAllStandardOutput())["chapters"].toArray())
+        chapters << chapter["start_time"].toString().left(6) + " " + chapter["tags"]["title"].toString();
+    const QString first = start.addSecs(30).toLocalTime().toString("HH:mm:ss");
+    const QString second = start.addSecs(60).toLocalTime().toString("HH:mm:ss");
+    QCOMPARE(chapters,
+        QStringList({ "0.0000 Start of the clip", "30.000 " + first + " A {PROMO} B",
+            "60.000 " + second + " SECOND = 2; #3 \\ x | " + second + " SAME TIME" }));
 }
 
 QTEST_GUILESS_MAIN(TestExportJob)
