@@ -1,4 +1,4 @@
-// The FFmpeg progress readers: the frame count, the time reached and the kept messages.
+// The FFmpeg progress readers: the frame count, the stream facts and the kept messages.
 #include "fuzzsupport.h"
 #include "merger.h"
 
@@ -11,11 +11,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::optional<QString> frame = Merger::frameFromChunk(chunk);
     if (frame && (frame->startsWith(' ') || frame->endsWith(' ')))
         __builtin_trap(); // the count is reported without its padding
-    const std::optional<double> seconds = Merger::timeFromChunk(chunk);
-    if (seconds && !std::isfinite(*seconds))
-        __builtin_trap(); // a percentage is made of it
     FfmpegMessages messages;
     messages.add(chunk);
+    const std::optional<double> rate = messages.frameRate();
+    const std::optional<double> seconds = messages.inputSeconds();
+    if ((rate && !(std::isfinite(*rate) && *rate > 0)) || (seconds && !std::isfinite(*seconds)))
+        __builtin_trap(); // a percentage is made of them
     if (messages.exitText(1).isEmpty())
         __builtin_trap();
     return 0;

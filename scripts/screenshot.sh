@@ -112,21 +112,19 @@ timeout 30 xdotool search --sync --name '^Save file$' >/dev/null
 sleep 1
 type_into 390 413 "$work/receipt export.mp4"
 xdotool key Return
+# Saves the window as $2 a second after the program has logged a line starting with $1 (or after two minutes).
+shot_after_log() {
+    for _ in $(seq 1 1200); do
+        grep -q "^Debug: $1" "$work/logs.txt" 2>/dev/null && break
+        sleep 0.1
+    done
+    sleep 1
+    import -window root "$docs/$2"
+    echo "screenshot: wrote $docs/$2"
+}
 # The progress box once FFmpeg encodes, then the message at the end.
-for _ in $(seq 1 600); do
-    grep -q '^Debug: FFmpeg started' "$work/logs.txt" 2>/dev/null && break
-    sleep 0.1
-done
-sleep 1
-import -window root "$docs/export-progress.png"
-echo "screenshot: wrote $docs/export-progress.png"
-for _ in $(seq 1 240); do
-    grep -q '^Debug: Export finished' "$work/logs.txt" 2>/dev/null && break
-    sleep 0.5
-done
-sleep 1
-import -window root "$docs/export-done.png"
-echo "screenshot: wrote $docs/export-done.png"
+shot_after_log "FFmpeg started" export-progress.png
+shot_after_log "Export finished" export-done.png
 # A second into the receipt, which comes up 90 seconds into the clip.
 ffmpeg -v error -y -ss 91 -i "$work/receipt export.mp4" -frames:v 1 "$docs/export-frame.png"
 echo "screenshot: wrote $docs/export-frame.png"

@@ -280,15 +280,15 @@ void ExportJob::onStandardError()
     const QByteArray chunk = m_process->readAllStandardError();
     m_messages.add(chunk);
     const std::optional<QString> frame = Merger::frameFromChunk(chunk);
-    const std::optional<double> seconds = Merger::timeFromChunk(chunk);
-    if (!frame && !seconds)
+    if (!frame)
         return;
-    if (frame)
-        m_frame = *frame;
-    if (seconds) {
-        const double length = m_from.secsTo(m_to);
-        m_percent = int(std::clamp(*seconds / length * 100, 0.0, 100.0));
-    }
+    m_frame = *frame;
+    // Counted in frames of the clip: FFmpeg's "time=" runs ahead with the receipts track, whose entries
+    // it writes as soon as it has read them.
+    const std::optional<double> rate = m_messages.frameRate();
+    const double seconds = m_messages.inputSeconds().value_or(m_from.secsTo(m_to));
+    if (rate && seconds > 0)
+        m_percent = int(std::clamp(frame->toDouble() / (*rate * seconds) * 100, 0.0, 100.0));
     emit progressChanged();
 }
 

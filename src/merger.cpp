@@ -24,6 +24,8 @@ void FfmpegMessages::clear()
     m_partialLine.clear();
     m_lastLines.clear();
     m_versionLine.clear();
+    m_frameRate.reset();
+    m_inputSeconds.reset();
 }
 
 void FfmpegMessages::add(const QByteArray &chunk)
@@ -34,6 +36,16 @@ void FfmpegMessages::add(const QByteArray &chunk)
 QString FfmpegMessages::versionLine() const
 {
     return m_versionLine;
+}
+
+std::optional<double> FfmpegMessages::frameRate() const
+{
+    return m_frameRate;
+}
+
+std::optional<double> FfmpegMessages::inputSeconds() const
+{
+    return m_inputSeconds;
 }
 
 void FfmpegMessages::addLines(const QString &text)
@@ -50,11 +62,32 @@ void FfmpegMessages::addLines(const QString &text)
             continue;
         if (m_versionLine.isEmpty() && line.startsWith(QLatin1String("ffmpeg version ")))
             m_versionLine = line;
+        readStreamFacts(line);
         m_lastLines.append(Merger::withoutCredentials(line));
         if (m_lastLines.size() > kKeptLines)
             m_lastLines.removeFirst();
     }
     m_partialLine = all.mid(begin);
+}
+
+void FfmpegMessages::readStreamFacts(const QString &line)
+{
+    // "Duration: 00:03:00.00, start: ..." of the first input, and its video stream,
+    // "Stream #0:0: Video: h264 (High), yuv420p(progressive), 1920x1080, 25 fps, 25 tbr, 1k tbn".
+    static const QRegularExpression duration(QStringLiteral("^Duration: (\\d+):(\\d\\d):(\\d\\d(?:\\.\\d+)?)"));
+    static const QRegularExpression rate(QStringLiteral(", (\\d+(?:\\.\\d+)?) (?:fps|tbr)\\b"));
+    if (!m_inputSeconds) {
+        const QRegularExpressionMatch match = duration.match(line);
+        if (match.hasMatch()) {
+            m_inputSeconds = match.captured(1).toDouble() * 3600 + match.captured(2).toDouble() * 60
+                + match.captured(3).toDouble();
+        }
+    }
+    if (!m_frameRate && line.startsWith(QLatin1String("Stream #")) && line.contains(QLatin1String(": Video: "))) {
+        const QRegularExpressionMatch match = rate.match(line);
+        if (match.hasMatch() && match.captured(1).toDouble() > 0)
+            m_frameRate = match.captured(1).toDouble();
+    }
 }
 
 QString FfmpegMessages::exitText(int exitCode)
@@ -105,20 +138,6 @@ QString Merger::programName()
 QString Merger::decodeChunk(const QByteArray &chunk)
 {
     return QString::fromUtf8(chunk.constData(), int(qstrnlen(chunk.constData(), uint(chunk.size()))));
-}
-
-std::optional<double> Merger::timeFromChunk(const QByteArray &chunk)
-{
-    static const QRegularExpression time(QStringLiteral("time=\\s*(-?)(\\d+):(\\d+):(\\d+(?:\\.\\d+)?)"));
-    std::optional<double> last;
-    QRegularExpressionMatchIterator it = time.globalMatch(decodeChunk(chunk));
-    while (it.hasNext()) {
-        const QRegularExpressionMatch match = it.next();
-        const double seconds
-            = match.captured(2).toDouble() * 3600 + match.captured(3).toDouble() * 60 + match.captured(4).toDouble();
-        last = match.captured(1).isEmpty() ? seconds : -seconds;
-    }
-    return last;
 }
 
 std::optional<QString> Merger::frameFromChunk(const QByteArray &chunk)
