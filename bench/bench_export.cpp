@@ -1,7 +1,8 @@
 // The whole export as the search page starts it (an ExportJob: POS window and script, the original clip
-// fetched and hashed, FFmpeg, checksums and manifest) against FFmpeg run by hand on the same clip URL and
+// fetched and hashed, FFmpeg, checksums and manifest) against FFmpeg run by hand on the same clip file and
 // script: once with the same encoder settings (the cost of the package) and once with FFmpeg's defaults
-// (what the export's encoder settings save). The simulated servers serve a 180 s 1080p clip file.
+// (what the export's encoder settings save). The simulated servers serve a 180 s 1080p clip file. Every
+// video made is checked to be three minutes long.
 //
 //   bench_export [--rounds N] [--dir DIR] [--clip FILE]
 //
@@ -14,7 +15,6 @@
 #include "merger.h"
 #include "simdata.h"
 #include "simprocess.h"
-#include "utils.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -29,8 +29,13 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <limits>
+
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -39,13 +44,46 @@ const quint64 Seed = 5;
 const int Days = 1;
 const QString KeptClip = QStringLiteral("tillmark-bench-1080p-180s.mkv");
 
+/// Processor seconds used so far by this process and by its children that have ended (FFmpeg): on two
+/// cores shared with other work the wall clock says little, the processor time stays.
+double cpuSeconds(int who)
+{
+#ifdef Q_OS_UNIX
+    rusage usage {};
+    getrusage(who, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+#else
+    Q_UNUSED(who)
+    return 0;
+#endif
+}
+
+double cpuNow()
+{
+#ifdef Q_OS_UNIX
+    return cpuSeconds(RUSAGE_SELF) + cpuSeconds(RUSAGE_CHILDREN);
+#else
+    return 0;
+#endif
+}
+
 struct Timing {
     double receiptsMs = 0;
     double clipMs = 0;
     double encodingMs = 0; ///< FFmpeg, and the checksums and manifest after it
     double totalMs = 0;
+    double cpuS = 0;
     bool ok = false;
 };
+
+/// Whether a video is the whole window long.
+bool threeMinutes(const QString &video)
+{
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"),
+        { "-v", "error", "-show_entries", "format=duration", "-of", "default=nw=1:nk=1", video });
+    return ffprobe.waitForFinished(60000) && std::abs(ffprobe.readAllStandardOutput().trimmed().toDouble() - 180) < 1;
+}
 
 /// One export as the page starts it, into output; "sub.ass" lands in the working directory.
 Timing exportOnce(const ExportOrder &order)
@@ -56,6 +94,7 @@ Timing exportOnce(const ExportOrder &order)
     Timing timing;
     double last = 0;
     QObject::connect(&controller, &ExportController::jobEnded, &loop, &QEventLoop::quit);
+    const double cpuBefore = cpuNow();
     timer.start();
     if (!controller.start(order))
         return timing;
@@ -70,24 +109,28 @@ Timing exportOnce(const ExportOrder &order)
     });
     loop.exec();
     timing.totalMs = timer.nsecsElapsed() / 1e6;
-    timing.ok = controller.job()->state() == ExportJob::Done;
+    timing.cpuS = cpuNow() - cpuBefore;
+    timing.ok = controller.job()->state() == ExportJob::Done && threeMinutes(order.videoPath);
     if (!timing.ok)
         std::fprintf(stderr, "export failed: %s\n", qPrintable(controller.job()->message()));
     return timing;
 }
 
-/// FFmpeg typed by hand on the clip URL and the script the export wrote: the same program and working
-/// directory, with these encoder options.
-double ffmpegByHand(const QString &url, const QStringList &encoder, const QString &output, bool *ok)
+/// FFmpeg typed by hand on the clip and the script the export wrote: the same program and working
+/// directory, with these encoder options. (It reads the file: read from the simulator, a slow encoder
+/// stops reading for longer than the simulator waits, which ends the transfer and the video early.)
+double ffmpegByHand(const QString &clip, const QStringList &encoder, const QString &output, bool *ok, double *cpuS)
 {
+    const double cpuBefore = cpuNow();
     QProcess ffmpeg;
     QElapsedTimer timer;
     timer.start();
     ffmpeg.start(Merger::programName(),
-        QStringList { "-y", "-i", url, "-vf", "ass=sub.ass" } + encoder + QStringList { output });
+        QStringList { "-y", "-i", clip, "-vf", "ass=sub.ass" } + encoder + QStringList { output });
     *ok = ffmpeg.waitForFinished(30 * 60 * 1000) && ffmpeg.exitStatus() == QProcess::NormalExit
-        && ffmpeg.exitCode() == 0 && QFileInfo(output).size() > 0;
+        && ffmpeg.exitCode() == 0 && threeMinutes(output);
     const double ms = timer.nsecsElapsed() / 1e6;
+    *cpuS = cpuNow() - cpuBefore;
     if (!*ok)
         std::fprintf(stderr, "FFmpeg by hand failed: %s\n", ffmpeg.readAllStandardError().right(2000).constData());
     return ms;
@@ -168,10 +211,8 @@ int main(int argc, char *argv[])
         return 1;
     }
     AppState state;
-    Utils utils;
     state.setPosBase(sim.posBase());
     state.setBase(sim.vmsBase());
-    const QString url = utils.getVideoUrl(camera.id, at.addSecs(-90), at.addSecs(90));
     ExportOrder order;
     order.receipt.createdAt = at;
     order.camera = { camera.id, camera.name };
@@ -180,27 +221,37 @@ int main(int argc, char *argv[])
     std::printf("export of %s around %s from %s (%.1f MB), %d round(s); encoder %s\n", qPrintable(camera.name),
         qPrintable(at.toString(Qt::ISODate)), qPrintable(clip), QFileInfo(clip).size() / 1e6, roundCount,
         qPrintable(ExportJob::encoderArguments().join(' ')));
-    std::printf("%-6s %9s %11s %8s %11s %12s %10s %13s\n", "round", "export s", "receipts ms", "clip ms", "encoding s",
-        "same by hand", "ratio", "FFmpeg defaults");
+    std::printf("%-6s %18s %11s %8s %11s %18s %7s %18s\n", "round", "export s (cpu s)", "receipts ms", "clip ms",
+        "encoding s", "by hand s (cpu s)", "ratio", "defaults s (cpu s)");
     // Alternate the ways so that none always runs on a warmer cache; keep the best of each.
     double bestExport = std::numeric_limits<double>::max();
     double bestHand = std::numeric_limits<double>::max();
     double bestDefaults = std::numeric_limits<double>::max();
+    double exportCpu = std::numeric_limits<double>::max();
+    double handCpu = std::numeric_limits<double>::max();
+    double defaultsCpu = std::numeric_limits<double>::max();
     bool allOk = true;
     for (int round = 1; round <= roundCount; ++round) {
         const Timing run = exportOnce(order);
         bool handOk = false;
         bool defaultsOk = false;
-        const double hand
-            = ffmpegByHand(url, ExportJob::encoderArguments(), dir.filePath(QStringLiteral("by-hand.mp4")), &handOk);
-        const double defaults = ffmpegByHand(url, {}, dir.filePath(QStringLiteral("defaults.mp4")), &defaultsOk);
+        double cpuHand = 0;
+        double cpuDefaults = 0;
+        const double hand = ffmpegByHand(
+            clip, ExportJob::encoderArguments(), dir.filePath(QStringLiteral("by-hand.mp4")), &handOk, &cpuHand);
+        const double defaults
+            = ffmpegByHand(clip, {}, dir.filePath(QStringLiteral("defaults.mp4")), &defaultsOk, &cpuDefaults);
         allOk = allOk && run.ok && handOk && defaultsOk;
-        std::printf("%-6d %9.2f %11.0f %8.0f %11.2f %12.2f %10.3f %13.2f\n", round, run.totalMs / 1000, run.receiptsMs,
-            run.clipMs, run.encodingMs / 1000, hand / 1000, run.totalMs / hand, defaults / 1000);
+        std::printf("%-6d %9.2f (%6.1f) %11.0f %8.0f %11.2f %9.2f (%6.1f) %7.3f %9.2f (%6.1f)\n", round,
+            run.totalMs / 1000, run.cpuS, run.receiptsMs, run.clipMs, run.encodingMs / 1000, hand / 1000, cpuHand,
+            run.totalMs / hand, defaults / 1000, cpuDefaults);
         std::fflush(stdout);
         bestExport = std::min(bestExport, run.totalMs);
         bestHand = std::min(bestHand, hand);
         bestDefaults = std::min(bestDefaults, defaults);
+        exportCpu = std::min(exportCpu, run.cpuS);
+        handCpu = std::min(handCpu, cpuHand);
+        defaultsCpu = std::min(defaultsCpu, cpuDefaults);
         for (const QString &file : QDir(dir.path()).entryList({ "*.mp4", "*.mkv" }, QDir::Files))
             QFile::remove(dir.filePath(file));
     }
@@ -208,9 +259,13 @@ int main(int argc, char *argv[])
     QDir::setCurrent(QDir::tempPath());
 
     const double ratio = bestExport / bestHand;
-    std::printf("best: export %.2f s, same settings by hand %.2f s; ratio %.3f (target: at most 1.10): %s\n",
-        bestExport / 1000, bestHand / 1000, ratio, ratio <= 1.10 ? "met" : "MISSED");
-    std::printf("180 s window: export %.2f s (target: at most 60 s): %s; FFmpeg's defaults %.2f s, %.2fx the time\n",
-        bestExport / 1000, bestExport <= 60000 ? "met" : "MISSED", bestDefaults / 1000, bestDefaults / bestExport);
+    std::printf("best: export %.2f s, same settings by hand %.2f s; ratio %.3f (target: at most 1.10): %s; processor "
+                "time %.1f s against %.1f s, ratio %.3f\n",
+        bestExport / 1000, bestHand / 1000, ratio, ratio <= 1.10 ? "met" : "MISSED", exportCpu, handCpu,
+        exportCpu / handCpu);
+    std::printf("180 s window: export %.2f s (target: at most 60 s): %s; FFmpeg's defaults %.2f s, %.2fx the time, "
+                "%.2fx the processor time\n",
+        bestExport / 1000, bestExport <= 60000 ? "met" : "MISSED", bestDefaults / 1000, bestDefaults / bestExport,
+        defaultsCpu / exportCpu);
     return allOk ? 0 : 1;
 }

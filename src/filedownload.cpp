@@ -39,7 +39,7 @@ bool FileDownload::start(QNetworkAccessManager &manager, const QString &urlText,
     m_written = 0;
     m_sha256.clear();
     if (m_hash)
-        m_hash = std::make_unique<Sha256>(); // nothing of an earlier transfer
+        m_hash = std::make_unique<BackgroundSha256>(); // nothing of an earlier transfer
     m_cancelling = false;
 
     QNetworkReply *reply = Request::get(manager, urlText);
@@ -64,7 +64,7 @@ void FileDownload::cancel()
 void FileDownload::setHashing(bool on)
 {
     if (on && !m_hash)
-        m_hash = std::make_unique<Sha256>();
+        m_hash = std::make_unique<BackgroundSha256>();
     else if (!on)
         m_hash.reset();
 }

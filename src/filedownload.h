@@ -6,7 +6,7 @@
 #include <memory>
 
 class QFile;
-class Sha256;
+class BackgroundSha256;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -60,7 +60,7 @@ private:
     QString m_openError;
     std::unique_ptr<QFile> m_file;
     QPointer<QNetworkReply> m_reply;
-    std::unique_ptr<Sha256> m_hash;
+    std::unique_ptr<BackgroundSha256> m_hash;
     QString m_sha256;
     qint64 m_written = 0;
     bool m_cancelling = false;

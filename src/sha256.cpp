@@ -87,3 +87,60 @@ QString Sha256::ofBytes(const QByteArray &bytes)
     hash.addData(bytes);
     return hash.hexResult();
 }
+
+namespace {
+constexpr qint64 kMostQueued = 4 * 1024 * 1024;
+} // namespace
+
+BackgroundSha256::BackgroundSha256()
+    : m_thread([this] { run(); })
+{
+}
+
+BackgroundSha256::~BackgroundSha256()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+}
+
+void BackgroundSha256::addData(const QByteArray &data)
+{
+    if (data.isEmpty())
+        return;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_queued < kMostQueued; });
+    m_queue.push_back(data);
+    m_queued += data.size();
+    lock.unlock();
+    m_changed.notify_all();
+}
+
+QString BackgroundSha256::hexResult()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_queue.empty() && !m_busy; });
+    return m_hash.hexResult();
+}
+
+void BackgroundSha256::run()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+        if (m_stop)
+            return;
+        const QByteArray data = m_queue.front();
+        m_queue.pop_front();
+        m_busy = true;
+        lock.unlock();
+        m_hash.addData(data);
+        lock.lock();
+        m_busy = false;
+        m_queued -= data.size();
+        m_changed.notify_all();
+    }
+}

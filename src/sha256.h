@@ -2,7 +2,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 /// SHA-256 of bytes fed as they pass, for the checksums of an export. Built on OpenSSL's libcrypto where
 /// the build found it (it uses the processor's SHA instructions: some ten times the speed of
@@ -27,4 +31,32 @@ public:
 private:
     struct State;
     std::unique_ptr<State> d;
+};
+
+/// SHA-256 of a stream on a thread of its own: the bytes of a download are hashed while the next ones
+/// arrive and are written, as "curl | openssl dgst" does in two processes. At most a few MiB wait.
+class BackgroundSha256
+{
+public:
+    BackgroundSha256();
+    ~BackgroundSha256();
+    BackgroundSha256(const BackgroundSha256 &) = delete;
+    BackgroundSha256 &operator=(const BackgroundSha256 &) = delete;
+
+    /// Queues the bytes (shared, not copied); waits while too many wait already.
+    void addData(const QByteArray &data);
+    /// Waits until everything queued is hashed; the digest as 64 lower-case hex digits.
+    QString hexResult();
+
+private:
+    void run();
+
+    Sha256 m_hash;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<QByteArray> m_queue;
+    qint64 m_queued = 0;
+    bool m_busy = false;
+    bool m_stop = false;
+    std::thread m_thread;
 };
