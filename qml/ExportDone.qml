@@ -21,9 +21,14 @@ Popup {
             objectName: "lblExportDone"
             font.bold: true
             text: qsTr("Export finished") + I18n.localeNotify
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
         Label {
+            objectName: "lblExportWhere"
             text: qsTr("The video and its evidence package are in:") + I18n.localeNotify
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
         // Read-only but selectable, so that the path can be copied.
         TextField {

@@ -41,6 +41,8 @@ Popup {
             objectName: "lblExportPercent"
             visible: box.job !== null && box.job.percent >= 0
             text: qsTr("%1% of the window encoded").arg(box.job ? box.job.percent : 0) + I18n.localeNotify
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
         TextField {
             objectName: "txtFrames"

@@ -271,6 +271,8 @@ Page {
                 wrapMode: Text.Wrap
                 color: "darkred"
                 text: exporter.refusalFor(popDetail.createdAt, popDetail.streams) + I18n.localeNotify
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
             }
             RowLayout {
                 Layout.alignment: Qt.AlignHCenter
