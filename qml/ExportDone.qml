@@ -13,6 +13,8 @@ Popup {
     dim: true
     focus: true
     closePolicy: Popup.CloseOnEscape
+    // The progress box that closes just before this one opens hands the keys back behind it.
+    onOpened: btnOpenFolder.forceActiveFocus()
 
     ColumnLayout {
         anchors.fill: parent
@@ -44,7 +46,7 @@ Popup {
             Layout.alignment: Qt.AlignHCenter
             Button {
                 id: btnOpenFolder
-                objectName: "btnOpenFolder"
+                objectName: "btnExportOpenFolder"
                 focus: true
                 text: qsTr("Open folder") + I18n.localeNotify
                 Accessible.name: qsTr("Open the folder of the exported video") + I18n.localeNotify

@@ -80,8 +80,8 @@ Page {
                 downloading.open()
             }
         }
+        // The next box opens before the progress box closes, so that the keys go to it.
         onJobEnded: {
-            downloading.close()
             if (job.state === ExportJob.Done) {
                 exportDone.videoPath = job.videoPath
                 exportDone.open()
@@ -90,6 +90,7 @@ Page {
             } else {
                 page.showError(qsTr("Export failed: %1").arg(job.message) + I18n.localeNotify)
             }
+            downloading.close()
         }
         onRefused: page.showError(message)
         onVerified: page.showError(report)
