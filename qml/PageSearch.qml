@@ -253,9 +253,12 @@ Page {
         property date createdAt: new Date()
         property alias message: txtContent.text
         property var streams: []
+        // Over the window rather than this page: a receipt can be opened, and its export followed, from
+        // the recordings page as well, while this page is out of view.
+        parent: Overlay.overlay
         anchors.centerIn: parent
-        width: page.width * 0.8
-        height: page.height * 0.8
+        width: parent.width * 0.8
+        height: parent.height * 0.8
         modal: true
         dim: true
         // Keys go to the box while it is open (Tab through it, Escape closes it).
@@ -369,8 +372,9 @@ Page {
     ExportProgress {
         id: downloading
         objectName: "downloading"
+        parent: Overlay.overlay
         anchors.centerIn: parent
-        width: page.width * 0.6
+        width: parent.width * 0.6
         job: exporter.job
         onCancelRequested: exporter.cancel()
     }
@@ -378,6 +382,7 @@ Page {
     ExportDone {
         id: exportDone
         objectName: "exportDone"
+        parent: Overlay.overlay
         anchors.centerIn: parent
         onOpenFolderRequested: exporter.openFolder(videoPath)
     }
