@@ -124,7 +124,7 @@ void ExportJob::start()
 
 void ExportJob::cancel()
 {
-    if (isRunning())
+    if (isRunning() || m_state == Waiting)
         end(Cancelled, tr("Export cancelled"));
 }
 
@@ -169,6 +169,11 @@ QString ExportJob::description() const
     return tr("%1, %2 to %3")
         .arg(m_order.camera.name, from.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
             m_to.toLocalTime().toString(QStringLiteral("HH:mm:ss")));
+}
+
+const ExportOrder &ExportJob::order() const
+{
+    return m_order;
 }
 
 const PackagePaths &ExportJob::paths() const
@@ -388,6 +393,9 @@ QJsonObject ExportJob::manifest(const QString &videoDigest) const
             QJsonObject { { "receivedAt", m_order.receipt.createdAt.toString(Qt::ISODateWithMs) },
                 { "text", m_order.receipt.content } } },
         { "receipts", receipts },
+        { "batch",
+            QJsonObject {
+                { "id", m_order.batch.id }, { "size", m_order.batch.size }, { "place", m_order.batch.place } } },
         { "clipRequest", withoutUserInfo(m_clipUrl) },
         { "quality",
             QJsonObject { { "stream", m_order.highQuality ? "hi=1" : "hi=0" },

@@ -19,6 +19,14 @@
 class QNetworkReply;
 class QTemporaryDir;
 
+/// The exports asked for in one action (one receipt, or many receipts and cameras), as the manifest names them.
+struct ExportBatch {
+    QString id;
+    int size = 1;
+    /// This export's place in the batch, from 1.
+    int place = 1;
+};
+
 /// What one export is to make: the three minutes around a receipt, from one of its cameras.
 struct ExportOrder {
     /// The receipt chosen; its time is the middle of the window.
@@ -28,6 +36,7 @@ struct ExportOrder {
     bool highQuality = false;
     /// "DIR/NAME.mp4": the review copy; the other files of the package go beside it.
     QString videoPath;
+    ExportBatch batch;
 };
 
 /// One export from the receipts to the sealed evidence package. It owns everything it works with (its
@@ -64,7 +73,8 @@ public:
     static QStringList encoderArguments();
 
     void start();
-    /// Stops the transfer or FFmpeg, removes the files written so far and ends Cancelled.
+    /// Stops the transfer or FFmpeg, removes the files written so far and ends Cancelled; a job still
+    /// waiting ends Cancelled without having done anything.
     Q_INVOKABLE void cancel();
 
     State state() const;
@@ -76,6 +86,7 @@ public:
     QString videoPath() const;
     /// The camera and the window, for naming the export to the operator.
     QString description() const;
+    const ExportOrder &order() const;
     const PackagePaths &paths() const;
     QDateTime windowStart() const;
     QDateTime windowEnd() const;
