@@ -201,6 +201,17 @@ QVariantList ExportController::exportedRows(PosSearching *results, const QVarian
     return exported;
 }
 
+QVariantList ExportController::camerasOf(PosSearching *results, const QVariantList &rows) const
+{
+    QVariantList cameras;
+    for (const QVariant &row : rows) {
+        for (const StreamData &camera : results ? results->recordAt(row.toInt()).streams : QList<StreamData>())
+            cameras << QVariantMap { { QStringLiteral("strmId"), camera.id },
+                { QStringLiteral("strmName"), camera.name } };
+    }
+    return cameras;
+}
+
 void ExportController::onJobEnded(ExportJob *job)
 {
     if (job == m_job) {
@@ -237,6 +248,11 @@ QString ExportController::suggestedFile(const QString &cameraName, const QDateTi
 QString ExportController::suggestedFolder() const
 {
     return QDir::toNativeSeparators(suggestedVideoFolder());
+}
+
+QString ExportController::folderUrl(const QString &path) const
+{
+    return QUrl::fromLocalFile(QDir::fromNativeSeparators(path)).toString();
 }
 
 void ExportController::verify(const QString &file)

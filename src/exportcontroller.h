@@ -59,6 +59,8 @@ public:
     Q_INVOKABLE void cancelAll();
     /// The videos exported in this run of the receipt received at createdAt with that text.
     Q_INVOKABLE QStringList exportsOf(const QDateTime &createdAt, const QString &content) const;
+    /// The cameras of the rows of the search results, one after the other (maps with "strmId" and "strmName").
+    Q_INVOKABLE QVariantList camerasOf(PosSearching *results, const QVariantList &rows) const;
     /// Of the rows of the search results, those whose receipt has been exported in this run.
     Q_INVOKABLE QVariantList exportedRows(PosSearching *results, const QVariantList &rows) const;
     /// Why a receipt cannot be exported (no camera, no valid time), in words for the operator; empty
@@ -68,6 +70,8 @@ public:
     Q_INVOKABLE QString suggestedFile(const QString &cameraName, const QDateTime &from, const QDateTime &to) const;
     /// The folder first offered for a batch: the user's Videos folder, else home.
     Q_INVOKABLE QString suggestedFolder() const;
+    /// A folder's path as the URL a folder dialog takes.
+    Q_INVOKABLE QString folderUrl(const QString &path) const;
     /// Checks the package of the chosen checksum file or manifest again; ends with verified().
     Q_INVOKABLE void verify(const QString &file);
     Q_INVOKABLE void openFolder(const QString &path) const;
