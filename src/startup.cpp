@@ -6,6 +6,7 @@
 #include "i18n.h"
 #include "merger.h"
 #include "posdownloader.h"
+#include "receiptmarks.h"
 #include "possearching.h"
 #include "recordingslist.h"
 #include "streamslist.h"
@@ -61,6 +62,7 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
     qmlRegisterType<ApiCall>(kUri, 1, 0, "ApiCall");
     qmlRegisterType<PosDownloader>(kUri, 1, 0, "PosDownloader");
     qmlRegisterType<Merger>(kUri, 1, 0, "Merger");
+    qmlRegisterType<ReceiptMarks>(kUri, 1, 0, "ReceiptMarks");
 }
 
 int runMainWindow(QCoreApplication &app, const QUrl &url)
