@@ -5,8 +5,62 @@ import Tillmark 1.0
 
 // The two pages after login, side by side: recordings first, then the POS search.
 Page {
+    id: direction
+    title: qsTr("Tillmark") + I18n.localeNotify
+
+    signal loggedOut()
+
+    // setCurrentIndex() keeps the bindings that tie the tab bar and the pages together. The keys go
+    // to the page shown, where they were last (the search field on a fresh search page).
+    function showPage(index) {
+        stackView.setCurrentIndex(index)
+        stackView.currentItem.forceActiveFocus()
+    }
+
+    Shortcut {
+        sequence: "Ctrl+1"
+        onActivated: direction.showPage(0)
+    }
+    Shortcut {
+        sequence: "Ctrl+2"
+        onActivated: direction.showPage(1)
+    }
+    Shortcut {
+        sequences: [StandardKey.NextChild, StandardKey.PreviousChild]
+        onActivated: direction.showPage(1 - stackView.currentIndex)
+    }
+
     ColumnLayout {
         anchors.fill: parent
+        spacing: 0
+
+        // First in the layout, so that Tab reaches it first, as it is seen first.
+        RowLayout {
+            Layout.fillWidth: true
+            spacing: 0
+
+            TabBar {
+                id: tabBar
+                objectName: "tabBar"
+                Layout.fillWidth: true
+                currentIndex: stackView.currentIndex
+
+                TabButton {
+                    objectName: "tabRecordings"
+                    text: qsTr("Recordings") + I18n.localeNotify
+                }
+                TabButton {
+                    objectName: "tabReceipts"
+                    text: qsTr("Receipts") + I18n.localeNotify
+                }
+            }
+            Button {
+                objectName: "btnLogOut"
+                flat: true
+                text: qsTr("Log out") + I18n.localeNotify
+                onClicked: direction.loggedOut()
+            }
+        }
 
         SwipeView {
             id: stackView
@@ -14,16 +68,28 @@ Page {
             Layout.fillWidth: true
             Layout.fillHeight: true
             clip: true
+            currentIndex: tabBar.currentIndex
+            // Tab goes to the controls on the page, not to the view that holds it.
+            activeFocusOnTab: false
+            focus: true
 
-            PageMain { }
-            PageSearch { }
+            // Only the page in view takes part in Tab and the screen reader's focus; both are live
+            // while a swipe shows them side by side.
+            PageMain {
+                enabled: SwipeView.isCurrentItem || stackView.contentItem.moving
+            }
+            PageSearch {
+                enabled: SwipeView.isCurrentItem || stackView.contentItem.moving
+            }
         }
 
         PageIndicator {
             objectName: "pageIndicator"
             Layout.alignment: Qt.AlignHCenter
+            interactive: true
             count: stackView.count
             currentIndex: stackView.currentIndex
+            onCurrentIndexChanged: stackView.setCurrentIndex(currentIndex)
         }
     }
 }

@@ -6,8 +6,19 @@ import Tillmark 1.0
 Page {
     id: page
     padding: 10
+    // Screen readers name the page by its title.
+    title: qsTr("Login") + I18n.localeNotify
+
+    // What the fields start with; after a log-out, what was typed before it.
+    property string posHost: "localhost:8000"
+    property string host: "localhost:7001"
+    property string userName: "admin"
+    property string password: "Pelmo4826"
 
     signal loggedIn()
+
+    // The cursor starts in the first field, or in the password field when only that is left to type.
+    Component.onCompleted: (password === "" && posHost !== "" ? txtPassword : txtPosHost).forceActiveFocus()
 
     function login() {
         txtError.text = ""
@@ -29,6 +40,10 @@ Page {
         anchors.centerIn: parent
         columns: 2
 
+        // Return in any field logs in, as does the button.
+        Keys.onReturnPressed: if (btnLogin.enabled) page.login()
+        Keys.onEnterPressed: if (btnLogin.enabled) page.login()
+
         Label {
             text: qsTr("POS") + I18n.localeNotify
         }
@@ -36,8 +51,9 @@ Page {
             id: txtPosHost
             objectName: "txtPosHost"
             Layout.preferredWidth: 260
-            text: "localhost:8000"
+            text: page.posHost
             selectByMouse: true
+            Accessible.name: qsTr("POS") + I18n.localeNotify
         }
 
         Label {
@@ -47,8 +63,9 @@ Page {
             id: txtHost
             objectName: "txtHost"
             Layout.preferredWidth: 260
-            text: "localhost:7001"
+            text: page.host
             selectByMouse: true
+            Accessible.name: qsTr("Host") + I18n.localeNotify
         }
 
         Label {
@@ -58,8 +75,9 @@ Page {
             id: txtUsername
             objectName: "txtUsername"
             Layout.preferredWidth: 260
-            text: "admin"
+            text: page.userName
             selectByMouse: true
+            Accessible.name: qsTr("Username") + I18n.localeNotify
         }
 
         Label {
@@ -69,10 +87,11 @@ Page {
             id: txtPassword
             objectName: "txtPassword"
             Layout.preferredWidth: 260
-            text: "Pelmo4826"
+            text: page.password
             echoMode: TextInput.Password
+            // Also its name for screen readers, which are not given Accessible.name of a password field.
+            placeholderText: qsTr("Password") + I18n.localeNotify
             Accessible.passwordEdit: true
-            onAccepted: if (btnLogin.enabled) page.login()
         }
 
         RowLayout {

@@ -3,11 +3,17 @@ import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
 import Tillmark 1.0
 
-// A camera's recordings of one day on a zoomable 24-hour timeline; a range of minutes marked on it
-// is downloaded into "download.mkv".
+// A camera's recordings of one day on a zoomable timeline; a range of minutes marked on it (with the
+// mouse, the time fields or the arrow keys) is downloaded into a file the operator picks.
 Page {
     id: page
     padding: 10
+    title: qsTr("Recordings") + I18n.localeNotify
+
+    // Why there are no cameras: the server time or the camera list failed. "Retry" asks again.
+    property string loadError: ""
+    property bool timeKnown: false
+    property bool waitingForTime: false
 
     function showError(message) {
         popMessage.message = message
@@ -18,13 +24,64 @@ Page {
         return StreamsList.get(lstStreams.currentIndex).strmId
     }
 
-    function updateRangeLabel() {
-        lblRange.text = "%1:%2 - %3:%4"
-            .arg(canvas.getHour(canvas.selectMinuteStart)).arg(canvas.getMinute(canvas.selectMinuteStart))
-            .arg(canvas.getHour(canvas.selectMinuteEnd)).arg(canvas.getMinute(canvas.selectMinuteEnd))
+    function clockText(m) {
+        var clock = day.clockMinute(m)
+        return "%1:%2".arg(canvas.getHour(clock)).arg(canvas.getMinute(clock))
     }
 
-    Component.onCompleted: apiCall.fetchTimezone()
+    // The range label and the time fields follow the selection, whoever made it.
+    function updateRangeLabel() {
+        lblRange.text = "%1 - %2".arg(clockText(canvas.selectMinuteStart)).arg(clockText(canvas.selectMinuteEnd))
+        txtStart.show()
+        txtEnd.show()
+    }
+
+    function select(start, end) {
+        canvas.selectMinuteStart = day.clamp(start)
+        canvas.selectMinuteEnd = Math.max(canvas.selectMinuteStart, day.clamp(end))
+        updateRangeLabel()
+        canvas.requestPaint()
+    }
+
+    function fetchTime() {
+        loadError = ""
+        waitingForTime = true
+        apiCall.fetchTimezone()
+    }
+
+    function retry() {
+        if (timeKnown) {
+            loadError = ""
+            StreamsList.loadStreams()
+        } else {
+            fetchTime()
+        }
+    }
+
+    function loadDay() {
+        if (lstStreams.currentIndex >= 0)
+            recordingsList.loadRecordingsOfDay(selectedStreamId(), datePicker.selectedDate)
+    }
+
+    // The save dialog opens on "download.mkv" in the working directory, so that Return keeps the
+    // program's usual file; the dialog itself asks before an existing file is overwritten.
+    function askAndDownload() {
+        var id = selectedStreamId()
+        var start = day.startSecs + canvas.selectMinuteStart * 60
+        var duration = (canvas.selectMinuteEnd - canvas.selectMinuteStart) * 60
+        saveFileDialog.okCallback = function (url) {
+            apiCall.download(id, start, duration, Utils.localFilePath(url))
+        }
+        saveFileDialog.cancelCallback = function () { }
+        saveFileDialog.defaultSuffix = "mkv"
+        saveFileDialog.openOn(Utils.workingFileUrl("download.mkv"))
+    }
+
+    Component.onCompleted: {
+        // Work starts at the camera list: the arrow keys pick a camera at once.
+        lstStreams.forceActiveFocus()
+        fetchTime()
+    }
 
     ApiCall {
         id: apiCall
@@ -36,10 +93,27 @@ Page {
             return "%1MB".arg((val / (1024 * 1024)).toFixed(2))
         }
 
-        onTimezoneReceived: StreamsList.loadStreams()
-        onErrorOccured: page.showError(message)
+        onTimezoneReceived: {
+            page.waitingForTime = false
+            page.timeKnown = true
+            StreamsList.loadStreams()
+        }
+        onErrorOccured: {
+            if (page.waitingForTime) {
+                page.waitingForTime = false
+                page.loadError = message
+            } else {
+                page.showError(message)
+            }
+        }
         onDownloadProgress: txtDownload.text = "%1/%2".arg(formatSize(downloaded)).arg(formatSize(total))
-        onDownloadComplete: { }
+        onDownloadComplete: {
+            popDownloaded.path = filepath
+            popDownloaded.open()
+        }
+        onDownloadCancelled: page.showError(
+                                 qsTr("The download was cancelled and the unfinished file \"%1\" removed.")
+                                 .arg(filepath) + I18n.localeNotify)
     }
 
     RecordingsList {
@@ -47,6 +121,21 @@ Page {
         objectName: "recordingsList"
         onErrorOccured: page.showError(message)
         onLoadingFinished: canvas.requestPaint()
+    }
+
+    // The day on the timeline; a change of day keeps the selection's wall-clock times where that day
+    // has them.
+    DayClock {
+        id: day
+        objectName: "dayClock"
+        date: datePicker.selectedDate
+        onDateChanged: {
+            if (canvas.selectMinuteStart < 0)
+                return
+            var start = day.minuteAt(txtStart.text)
+            var end = day.minuteAt(txtEnd.text)
+            page.select(start < 0 ? canvas.selectMinuteStart : start, end < 0 ? canvas.selectMinuteEnd : end)
+        }
     }
 
     Connections {
@@ -64,7 +153,7 @@ Page {
     Connections {
         target: StreamsList
         function onErrorOccured(message) {
-            page.showError(message)
+            page.loadError = message
         }
     }
 
@@ -81,29 +170,62 @@ Page {
                 font.bold: true
             }
 
+            RowLayout {
+                objectName: "loadErrorRow"
+                Layout.fillWidth: true
+                visible: page.loadError !== ""
+                Label {
+                    objectName: "lblLoadError"
+                    Layout.fillWidth: true
+                    color: "red"
+                    wrapMode: Text.Wrap
+                    text: page.loadError
+                }
+                Button {
+                    objectName: "btnRetry"
+                    text: qsTr("Retry") + I18n.localeNotify
+                    onClicked: page.retry()
+                }
+            }
+
             Rectangle {
                 Layout.fillWidth: true
                 Layout.fillHeight: true
-                border.width: 1
-                border.color: "grey"
+                border.width: lstStreams.activeFocus ? 2 : 1
+                border.color: lstStreams.activeFocus ? palette.highlight : "grey"
 
                 ListView {
                     id: lstStreams
                     objectName: "lstStreams"
                     anchors.fill: parent
-                    anchors.margins: 1
+                    anchors.margins: 2
                     clip: true
                     currentIndex: -1
                     model: StreamsList
-                    ScrollBar.vertical: ScrollBar { }
+                    focus: true
+                    activeFocusOnTab: true
+                    keyNavigationEnabled: true
+                    Accessible.role: Accessible.List
+                    Accessible.name: qsTr("Cameras") + I18n.localeNotify
+                    ScrollBar.vertical: ScrollBar {
+                        Accessible.name: qsTr("Scroll the cameras") + I18n.localeNotify
+                    }
+                    // However the row became current (a click, the arrow keys), its day is loaded.
+                    onCurrentIndexChanged: page.loadDay()
 
                     delegate: ItemDelegate {
                         width: ListView.view.width
                         text: model.strmName
                         highlighted: ListView.isCurrentItem
+                        // The list takes Tab once; the arrow keys move between its rows.
+                        focusPolicy: Qt.NoFocus
+                        Accessible.focusable: true
                         onClicked: {
-                            lstStreams.currentIndex = index
-                            recordingsList.loadRecordingsOfDay(model.strmId, datePicker.selectedDate)
+                            lstStreams.forceActiveFocus()
+                            if (lstStreams.currentIndex === index)
+                                page.loadDay()
+                            else
+                                lstStreams.currentIndex = index
                         }
                     }
                 }
@@ -128,43 +250,63 @@ Page {
                 DatePicker {
                     id: datePicker
                     objectName: "datePicker"
-                    onSelectedDateChanged: {
-                        if (lstStreams.currentIndex >= 0)
-                            recordingsList.loadRecordingsOfDay(page.selectedStreamId(), selectedDate)
-                    }
+                    onSelectedDateChanged: page.loadDay()
+                }
+                Label {
+                    text: qsTr("From") + I18n.localeNotify
+                }
+                TimeField {
+                    id: txtStart
+                    objectName: "txtStart"
+                    day: day
+                    minute: canvas.selectMinuteStart
+                    Accessible.name: qsTr("Selection start") + I18n.localeNotify
+                    onTimeEntered: page.select(entered, canvas.selectMinuteStart < 0 ? entered
+                                                                                      : canvas.selectMinuteEnd)
+                }
+                Label {
+                    text: qsTr("to") + I18n.localeNotify
+                }
+                TimeField {
+                    id: txtEnd
+                    objectName: "txtEnd"
+                    day: day
+                    minute: canvas.selectMinuteEnd
+                    Accessible.name: qsTr("Selection end") + I18n.localeNotify
+                    onTimeEntered: page.select(canvas.selectMinuteStart < 0 ? entered : canvas.selectMinuteStart,
+                                               entered)
                 }
                 Button {
                     objectName: "btnDownload"
                     text: qsTr("Download") + I18n.localeNotify
-                    enabled: canvas.selectMinuteStart !== canvas.selectMinuteEnd
-                    onClicked: {
-                        var midnight = Utils.startDayTimestamp(datePicker.selectedDate)
-                        apiCall.download(page.selectedStreamId(), midnight + canvas.selectMinuteStart * 60,
-                                         (canvas.selectMinuteEnd - canvas.selectMinuteStart) * 60)
-                    }
+                    // Follows the time fields as they are typed: Tab from the end field must find it.
+                    enabled: txtStart.typedMinute >= 0 && txtEnd.typedMinute > txtStart.typedMinute
+                    onClicked: page.askAndDownload()
                 }
             }
 
             Rectangle {
                 Layout.fillWidth: true
                 Layout.fillHeight: true
-                border.width: 1
-                border.color: "grey"
+                border.width: mouseArea.activeFocus ? 2 : 1
+                border.color: mouseArea.activeFocus ? palette.highlight : "grey"
 
                 Canvas {
                     id: canvas
                     objectName: "canvas"
                     anchors.fill: parent
-                    anchors.margins: 1
+                    anchors.margins: 2
 
+                    // Minute m is m minutes after the day's first moment: the timeline is as long as the
+                    // day really is, and each minute is labelled by the wall clock.
                     property real zoomFactor: 12
                     property real fullWidth: zoomFactor * width
                     property real xOffset: 0
                     property real xBegin: (fullWidth - width) / 2 + xOffset
                     property real xEnd: xBegin + width
-                    property real minuteStart: Math.floor(xBegin / fullWidth * 24 * 60)
+                    property real minuteStart: Math.floor(xBegin / fullWidth * day.minutes)
                     property real secondStart: minuteStart * 60
-                    property real minuteEnd: Math.floor(xEnd / fullWidth * 24 * 60)
+                    property real minuteEnd: Math.floor(xEnd / fullWidth * day.minutes)
                     property real secondEnd: minuteEnd * 60
                     property real minuteTotal: minuteEnd - minuteStart
                     property real xPerMinute: width / minuteTotal
@@ -183,10 +325,10 @@ Page {
                         return min % 60
                     }
 
-                    function tickLength(m) {
-                        if (m % 10 === 0)
+                    function tickLength(clock) {
+                        if (clock % 10 === 0)
                             return 30
-                        return m % 5 === 0 ? 25 : 20
+                        return clock % 5 === 0 ? 25 : 20
                     }
 
                     // Where a recorded period lies on the canvas, in pixels from the left edge: cut at
@@ -201,44 +343,55 @@ Page {
                         return { from: drawStart * xPerSec, to: drawEnd * xPerSec }
                     }
 
-                    // The shaded selection, or null when there is none to shade (one starting at
-                    // 00:00 included).
+                    // The shaded selection, or null when there is none.
                     function selectionSpan() {
-                        if (selectMinuteStart <= 0 || selectMinuteEnd <= 0)
+                        if (selectMinuteStart < 0 || selectMinuteEnd < 0)
                             return null
                         return { from: (selectMinuteStart - minuteStart) * xPerMinute,
                                  to: (selectMinuteEnd - minuteStart) * xPerMinute }
                     }
 
+                    // Pans as little as needed to bring minute m into view.
+                    function ensureVisible(m) {
+                        var x = (m - minuteStart) * xPerMinute
+                        var margin = 2 * xPerMinute
+                        var shift = x < margin ? x - margin : (x > width - margin ? x - width + margin : 0)
+                        var canvasPadding = (fullWidth - width) / 2
+                        xOffset = Math.max(-canvasPadding, Math.min(canvasPadding, xOffset + shift))
+                    }
+
+                    function zoomBy(step) {
+                        zoomFactor = Math.min(Math.max(zoomFactor + step, 10), 40)
+                        requestPaint()
+                    }
+
                     function paintTicks(ctx) {
                         ctx.strokeStyle = "rgb(90, 90, 90)"
                         ctx.lineWidth = 1
+                        var first = Math.max(minuteStart, 0)
+                        var last = Math.min(minuteEnd, day.minutes)
+                        var labels = []
                         // One path for all ticks: a stroke per tick costs more than the rest of the repaint.
                         ctx.beginPath()
-                        var m
-                        var x
-                        for (m = minuteStart; m < minuteEnd; ++m) {
-                            if (m < 0 || m > 1439)
-                                continue
-                            x = (m - minuteStart) * xPerMinute
+                        for (var m = first; m < last; ++m) {
+                            var clock = day.clockMinute(m)
+                            var x = (m - minuteStart) * xPerMinute
                             ctx.moveTo(x, height)
-                            ctx.lineTo(x, height - tickLength(m))
+                            ctx.lineTo(x, height - tickLength(clock))
+                            if (clock % 10 === 0)
+                                labels.push(x, clock)
                         }
                         ctx.stroke()
-                        for (m = minuteStart; m < minuteEnd; ++m) {
-                            if (m < 0 || m > 1439 || m % 10 !== 0)
-                                continue
-                            x = (m - minuteStart) * xPerMinute
-                            ctx.fillText("%1:%2".arg(getHour(m)).arg(getMinute(m)), x, height - 45)
-                        }
+                        for (var i = 0; i < labels.length; i += 2)
+                            ctx.fillText("%1:%2".arg(getHour(labels[i + 1])).arg(getMinute(labels[i + 1])),
+                                         labels[i], height - 45)
                     }
 
                     function paintRecordings(ctx) {
                         ctx.fillStyle = "rgba(0, 255, 0, 0.1)"
-                        var midnight = Utils.startDayTimestamp(datePicker.selectedDate)
                         var count = periods.length
                         for (var i = 0; i < count; i += 2) {
-                            var span = periodSpan(periods[i], periods[i + 1], midnight)
+                            var span = periodSpan(periods[i], periods[i + 1], day.startSecs)
                             if (span.to > span.from)
                                 ctx.fillRect(span.from, 0, span.to - span.from, height)
                         }
@@ -282,21 +435,29 @@ Page {
                     // The page sits in a swipe view, which would otherwise take over a sideways drag
                     // and slide to the next page in the middle of a selection.
                     preventStealing: true
+                    activeFocusOnTab: true
+
+                    Accessible.role: Accessible.Chart
+                    Accessible.name: (canvas.selectMinuteStart < 0
+                                      ? qsTr("Timeline, nothing selected")
+                                      : qsTr("Timeline, selected %1 to %2").arg(txtStart.text).arg(txtEnd.text))
+                                     + I18n.localeNotify
+                    Accessible.description: qsTr("Arrow keys move the end of the selection, Shift and arrow keys its start; plus and minus zoom") + I18n.localeNotify
 
                     property bool isPressed: false
                     property real lastX: 0
 
+                    // The minute under x, kept within the chosen day.
                     function getMinuteFromXPos(x) {
-                        return Math.floor(x / canvas.xPerMinute + canvas.minuteStart)
+                        return day.clamp(Math.floor(x / canvas.xPerMinute + canvas.minuteStart))
                     }
 
                     onPressed: {
+                        forceActiveFocus()
                         isPressed = true
                         lastX = mouse.x
-                        canvas.selectMinuteStart = getMinuteFromXPos(mouse.x)
-                        canvas.selectMinuteEnd = canvas.selectMinuteStart
-                        page.updateRangeLabel()
-                        canvas.requestPaint()
+                        var m = getMinuteFromXPos(mouse.x)
+                        page.select(m, m)
                     }
 
                     onPositionChanged: {
@@ -309,17 +470,43 @@ Page {
                             canvas.requestPaint()
                             return
                         }
-                        canvas.selectMinuteEnd = Math.max(canvas.selectMinuteStart, getMinuteFromXPos(mouse.x))
-                        page.updateRangeLabel()
-                        canvas.requestPaint()
+                        page.select(canvas.selectMinuteStart, getMinuteFromXPos(mouse.x))
                     }
 
                     onReleased: isPressed = false
 
                     onWheel: {
                         var pixels = wheel.angleDelta.x !== 0 ? wheel.angleDelta.x : wheel.angleDelta.y
-                        canvas.zoomFactor = Math.min(Math.max(canvas.zoomFactor + pixels * 0.008, 10), 40)
-                        canvas.requestPaint()
+                        canvas.zoomBy(pixels * 0.008)
+                    }
+
+                    // Arrows move the end by a minute (ten with Ctrl), Shift+arrows the start; a first
+                    // arrow with nothing selected starts at the middle of the view.
+                    Keys.onPressed: {
+                        if (event.key === Qt.Key_Plus || event.key === Qt.Key_Equal || event.key === Qt.Key_Minus) {
+                            canvas.zoomBy(event.key === Qt.Key_Minus ? -0.96 : 0.96)
+                            // The keys keep what they work on in view.
+                            if (canvas.selectMinuteEnd >= 0)
+                                canvas.ensureVisible(canvas.selectMinuteEnd)
+                        } else if (event.key === Qt.Key_Left || event.key === Qt.Key_Right) {
+                            var step = (event.key === Qt.Key_Left ? -1 : 1)
+                                    * (event.modifiers & Qt.ControlModifier ? 10 : 1)
+                            var start = canvas.selectMinuteStart
+                            var end = canvas.selectMinuteEnd
+                            if (start < 0)
+                                start = end = day.clamp(Math.floor((canvas.minuteStart + canvas.minuteEnd) / 2))
+                            if (event.modifiers & Qt.ShiftModifier) {
+                                start = day.clamp(start + step)
+                                page.select(start, Math.max(start, end))
+                                canvas.ensureVisible(start)
+                            } else {
+                                page.select(start, Math.max(start, end + step))
+                                canvas.ensureVisible(canvas.selectMinuteEnd)
+                            }
+                        } else {
+                            return
+                        }
+                        event.accepted = true
                     }
                 }
             }
@@ -334,6 +521,7 @@ Page {
         dim: true
         closePolicy: Popup.NoAutoClose
         visible: apiCall.isDownloading
+        focus: true
         onAboutToShow: txtDownload.text = qsTr("Waiting ...") + I18n.localeNotify
 
         GridLayout {
@@ -352,6 +540,54 @@ Page {
                 objectName: "txtDownload"
                 Layout.preferredWidth: 200
                 readOnly: true
+                Accessible.name: qsTr("Downloaded so far") + I18n.localeNotify
+            }
+            Button {
+                objectName: "btnCancelDownload"
+                Layout.columnSpan: 2
+                Layout.alignment: Qt.AlignRight
+                focus: true
+                text: qsTr("Cancel") + I18n.localeNotify
+                onClicked: apiCall.cancelDownload()
+            }
+        }
+    }
+
+    // Where the clip went, with the way to its folder.
+    Popup {
+        id: popDownloaded
+        objectName: "popDownloaded"
+        property string path: ""
+        anchors.centerIn: parent
+        width: Math.min(implicitWidth, page.width)
+        modal: true
+        dim: true
+        focus: true
+
+        ColumnLayout {
+            anchors.fill: parent
+            Label {
+                objectName: "lblDownloaded"
+                Layout.fillWidth: true
+                wrapMode: Text.WrapAnywhere
+                text: qsTr("Saved to %1").arg(popDownloaded.path) + I18n.localeNotify
+            }
+            RowLayout {
+                Layout.alignment: Qt.AlignRight
+                Button {
+                    objectName: "btnOpenFolder"
+                    focus: true
+                    text: qsTr("Open folder") + I18n.localeNotify
+                    onClicked: {
+                        Qt.openUrlExternally(Utils.folderUrl(popDownloaded.path))
+                        popDownloaded.close()
+                    }
+                }
+                Button {
+                    objectName: "btnDownloadedClose"
+                    text: qsTr("Close") + I18n.localeNotify
+                    onClicked: popDownloaded.close()
+                }
             }
         }
     }
@@ -363,6 +599,7 @@ Page {
         dim: true
         closePolicy: Popup.NoAutoClose
         visible: StreamsList.isLoading
+        focus: true
 
         RowLayout {
             BusyIndicator {

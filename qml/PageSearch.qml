@@ -8,6 +8,7 @@ import Tillmark 1.0
 Page {
     id: page
     padding: 10
+    title: qsTr("Receipts") + I18n.localeNotify
 
     function showError(message) {
         popMessage.message = message
@@ -30,6 +31,17 @@ Page {
             // A lone "%" that starts no escape is part of the name.
         }
         return Utils.fileUriToFilePath(text)
+    }
+
+    // Ctrl+F: the search field, from either page.
+    Shortcut {
+        sequence: StandardKey.Find
+        onActivated: {
+            if (page.SwipeView.view)
+                page.SwipeView.view.setCurrentIndex(page.SwipeView.index)
+            txtText.forceActiveFocus()
+            txtText.selectAll()
+        }
     }
 
     function search() {
@@ -118,9 +130,11 @@ Page {
                 TextField {
                     id: txtText
                     objectName: "txtText"
+                    focus: true
                     Layout.fillWidth: true
                     text: Utils.isDebug() ? "line" : ""
                     selectByMouse: true
+                    Accessible.name: qsTr("Search text") + I18n.localeNotify
                     onAccepted: page.search()
                 }
                 Button {
@@ -130,6 +144,16 @@ Page {
                 }
             }
 
+            // What the last search found, so that a search without matches is seen to have run.
+            Label {
+                objectName: "lblCount"
+                visible: posSearching.searchText !== ""
+                text: (lstResult.count === 0
+                       ? qsTr("No receipt contains \u201c%1\u201d").arg(posSearching.searchText)
+                       : lstResult.count === 1 ? qsTr("1 receipt") : qsTr("%1 receipts").arg(lstResult.count))
+                      + I18n.localeNotify
+            }
+
             ListView {
                 id: lstResult
                 objectName: "lstResult"
@@ -137,15 +161,37 @@ Page {
                 Layout.fillHeight: true
                 clip: true
                 model: posSearching
-                ScrollBar.vertical: ScrollBar { }
+                activeFocusOnTab: true
+                keyNavigationEnabled: true
+                Accessible.role: Accessible.List
+                Accessible.name: qsTr("Receipts found") + I18n.localeNotify
+                ScrollBar.vertical: ScrollBar {
+                    Accessible.name: qsTr("Scroll the receipts") + I18n.localeNotify
+                }
+                Keys.onReturnPressed: if (currentItem) currentItem.openDetail()
+                Keys.onEnterPressed: if (currentItem) currentItem.openDetail()
+                Keys.onSpacePressed: if (currentItem) currentItem.openDetail()
 
                 delegate: ItemDelegate {
                     width: lstResult.width
-                    onClicked: {
+                    highlighted: ListView.isCurrentItem
+                    // The list takes Tab once; the arrow keys move between its rows.
+                    focusPolicy: Qt.NoFocus
+                    Accessible.focusable: true
+                    Accessible.name: [Utils.formatDateTime(posCreatedAt),
+                                      posStreams.map(function (s) { return s.strmName }).join(", "),
+                                      posSearching.matchLine(posContentOneLine, posSearching.searchText)]
+                                     .join(", ")
+                    function openDetail() {
                         popDetail.message = posContent
                         popDetail.createdAt = posCreatedAt
                         popDetail.streams = posStreams
                         popDetail.open()
+                    }
+                    onClicked: {
+                        lstResult.currentIndex = index
+                        lstResult.forceActiveFocus()
+                        openDetail()
                     }
 
                     contentItem: RowLayout {
@@ -189,10 +235,18 @@ Page {
                             }
                         }
                         Label {
+                            id: lblContent
                             objectName: "lblContent"
+                            // About as many characters as the width shows; the match is kept among them.
+                            readonly property int visibleChars: Math.floor(width / contentMetrics.averageCharacterWidth)
                             Layout.fillWidth: true
                             elide: Text.ElideRight
-                            text: posContentOneLine
+                            textFormat: Text.StyledText
+                            text: posSearching.matchMarkup(posContentOneLine, posSearching.searchText, visibleChars)
+                            FontMetrics {
+                                id: contentMetrics
+                                font: lblContent.font
+                            }
                         }
                     }
                 }
@@ -211,6 +265,8 @@ Page {
         height: page.height * 0.8
         modal: true
         dim: true
+        // Keys go to the box while it is open (Tab through it, Escape closes it).
+        focus: true
 
         ColumnLayout {
             anchors.fill: parent
@@ -242,6 +298,8 @@ Page {
                         id: txtContent
                         objectName: "txtContent"
                         readOnly: true
+                        activeFocusOnTab: true
+                        Accessible.name: qsTr("Content") + I18n.localeNotify
                         // Receipts line their prices up in columns.
                         font.family: "monospace"
                     }
@@ -260,6 +318,7 @@ Page {
                 model: popDetail.streams
                 textRole: "strmName"
                 valueRole: "strmId"
+                Accessible.name: qsTr("Camera") + I18n.localeNotify
             }
             RowLayout {
                 Layout.alignment: Qt.AlignHCenter

@@ -12,22 +12,52 @@ ApplicationWindow {
     visible: true
     title: qsTr("Tillmark") + I18n.localeNotify
 
+    // The window does not give the keyboard back to anything by itself once another window (the save
+    // dialog) has had it: the control that had it last takes it again.
+    property Item lastFocusItem: null
+    onActiveFocusItemChanged: if (activeFocusItem)
+                                  lastFocusItem = activeFocusItem
+    onActiveChanged: {
+        if (active && !activeFocusItem && lastFocusItem && lastFocusItem.visible)
+            lastFocusItem.forceActiveFocus()
+    }
+
+    // Focus down the whole chain of pages: when a box closes, the keys go back to where they were.
     StackView {
         id: stackMain
         anchors.fill: parent
+        focus: true
         initialItem: compLogin
     }
 
     Component {
         id: compLogin
         PageLogin {
+            focus: true
             onLoggedIn: stackMain.replace(compMain)
         }
     }
 
     Component {
         id: compMain
-        PageDirection { }
+        PageDirection {
+            focus: true
+            onLoggedOut: window.logOut()
+        }
+    }
+
+    // Back to the login page with the servers and the user name as typed; the password is forgotten,
+    // and so are the cameras and the credentials the video server accepted.
+    function logOut() {
+        var kept = {
+            posHost: AppState.posBase.replace(/^http:\/\//, ""),
+            host: AppState.base.replace(/^http:\/\//, ""),
+            userName: AppState.user,
+            password: ""
+        }
+        AppState.password = ""
+        StreamsList.clear()
+        stackMain.replace(compLogin, kept)
     }
 
     // Not pushed: the search page lives inside PageDirection.
@@ -45,6 +75,8 @@ ApplicationWindow {
         modal: true
         dim: true
         closePolicy: Popup.NoAutoClose
+        // Keys go to the box while it shows, not to the control under it.
+        focus: true
 
         ColumnLayout {
             anchors.fill: parent
@@ -58,6 +90,7 @@ ApplicationWindow {
             Button {
                 objectName: "popMessageClose"
                 Layout.alignment: Qt.AlignHCenter
+                focus: true
                 text: qsTr("Close") + I18n.localeNotify
                 onClicked: popMessage.close()
             }
@@ -72,6 +105,7 @@ ApplicationWindow {
         modal: true
         dim: true
         closePolicy: Popup.NoAutoClose
+        focus: true
 
         RowLayout {
             anchors.fill: parent
@@ -92,13 +126,26 @@ ApplicationWindow {
         title: qsTr("Save file") + I18n.localeNotify
         fileMode: FileDialog.SaveFile
         defaultSuffix: "mp4"
+        // An opener may set its own suffix; the next one that sets none gets "mp4" again.
         onAccepted: {
+            defaultSuffix = "mp4"
             if (okCallback)
                 okCallback(currentFile)
         }
         onRejected: {
+            defaultSuffix = "mp4"
             if (cancelCallback)
                 cancelCallback()
+        }
+
+        /// Opens the dialog on fileUrl (its folder and name). A dialog that is built on its first
+        /// opening (the Widgets one where the platform has no native dialog) starts on its folder
+        /// alone, so the name is given again once it is open.
+        function openOn(fileUrl) {
+            currentFile = fileUrl
+            open()
+            if (String(currentFile) !== String(fileUrl))
+                currentFile = fileUrl
         }
     }
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Takes docs/timeline.png (or the path given): the timeline page of the real program against the
 # simulated servers, with yesterday's recordings of a camera and a selection on it, on a virtual
-# display. Drives the window with xdotool at fixed places of its 800x600 layout. Then, next to it,
+# display. Drives the window with xdotool, by the keyboard but for one button. Then, next to it,
 # search.png (the search page with the receipts that mention coffee) and export-frame.png (a frame of
 # one receipt's export, taken from the exported MP4 with ffmpeg).
 #
@@ -51,36 +51,35 @@ pos=$(sed -n 's/^POS listening on //p' "$work/sim.log")
 # The program writes its log and clips into its working directory.
 (cd "$work" && exec "$build/tillmark") >"$work/app.log" 2>&1 &
 app_pid=$!
-timeout 30 xdotool search --sync --name '^Tillmark$' >/dev/null
+window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Tillmark$' | head -1)
+# Without a window manager nobody gives the window the keyboard.
+xdotool windowfocus --sync "$window"
 sleep 1
 
-click() { xdotool mousemove "$1" "$2" click 1; }
-type_into() {
-    click "$1" "$2"
-    xdotool key ctrl+a
-    xdotool type --delay 20 "$3"
-}
+# Everything but the export's button with the keyboard, as an operator may work.
+type_text() { xdotool type --delay 20 "$1"; }
 
-# Login page: the two servers, then "Login".
-type_into 435 210 "$pos"
-type_into 435 255 "$vms"
-click 515 390
+# Login page: the cursor starts in the POS field; the two servers, then Return.
+xdotool key ctrl+a
+type_text "$pos"
+xdotool key Tab ctrl+a
+type_text "$vms"
+xdotool key Return
 sleep 2
 # The second camera, "Till 1 Overhead", which records on motion while the shop is open.
-click 300 95
+xdotool key Down Down
 sleep 1
-# Yesterday, a whole day of recordings: open the date box, one day back on the calendar, "Ok".
-click 135 336
+# Yesterday, a whole day of recordings: the date box, one day back on the calendar, Return.
+xdotool key Tab space
 sleep 0.5
-xdotool key Left
-click 310 290
+xdotool key Left Return
 sleep 1.5
-# A selection of some twenty minutes, dragged with the left button.
-xdotool mousemove 280 450 mousedown 1
-for x in 300 330 360 390 420; do
-    xdotool mousemove "$x" 450
-done
-xdotool mouseup 1
+# Some twenty minutes typed into the time fields; Tab takes each.
+xdotool key Tab
+type_text "11:52"
+xdotool key Tab
+type_text "12:14"
+xdotool key Tab
 sleep 0.5
 
 mkdir -p "$(dirname "$out")"
@@ -88,28 +87,26 @@ import -window root "$out"
 echo "screenshot: wrote $out"
 
 docs=$(dirname "$out")
-# Swipe to the search page over the empty end of the date row.
-xdotool mousemove 780 336 mousedown 1
-for x in $(seq 760 -40 360); do
-    xdotool mousemove "$x" 336
-    sleep 0.02
-done
-xdotool mouseup 1
-sleep 1
-type_into 400 30 "coffee"
-click 760 30
+# The receipts page, the search field and the receipts that mention coffee.
+xdotool key ctrl+2 ctrl+f
+type_text "coffee"
+xdotool key Return
 sleep 2
+# Into the list and down to the second receipt (the newest may still be within its three minutes).
+xdotool key Tab Tab Down Down
+sleep 0.5
 import -window root "$docs/search.png"
 echo "screenshot: wrote $docs/search.png"
 
-# The second receipt (the newest may still be within its three minutes), exported from its first
-# camera into the working directory: "Download 3 mins around", then the whole path in the save dialog.
-click 400 116
+# That receipt opened with Return, exported from its first camera into the working directory:
+# "Download 3 mins around", then the whole path in the save dialog, whose name field has the cursor.
+xdotool key Return
 sleep 1
-click 452 486
+xdotool mousemove 452 494 click 1
 timeout 30 xdotool search --sync --name '^Save file$' >/dev/null
 sleep 1
-type_into 390 413 "$work/receipt export.mp4"
+xdotool key ctrl+a
+type_text "$work/receipt export.mp4"
 xdotool key Return
 # The merge logs "finished" when FFmpeg ends.
 for _ in $(seq 1 240); do

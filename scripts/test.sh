@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs the whole test suite: the tests as built for
-# use, then the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer, then a short
-# run of every fuzz target. TILLMARK_QUICK=1 stops after the first part.
+# Installs what is missing, then, in this order: checks the format of the sources, builds everything
+# and runs the whole test suite; builds once more without the simulated servers (as where cpp-httplib
+# is missing) and runs the tests that exist there; runs every fuzz target for a short while; builds the
+# suite with AddressSanitizer and UndefinedBehaviorSanitizer and runs it again.
+# TILLMARK_QUICK=1 stops after the first suite.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -27,6 +29,12 @@ cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure --timeout 900 -j"$jobs")
 
 [ "${TILLMARK_QUICK:-0}" = 1 ] && exit 0
+
+section "build and test without the simulated servers"
+# Unoptimised: this build only has to show that everything configures and builds without cpp-httplib.
+cmake -S . -B build-nosim -DCMAKE_BUILD_TYPE=Debug -DTILLMARK_WITH_SIM=OFF >/dev/null
+cmake --build build-nosim -j"$jobs"
+(cd build-nosim && ctest --output-on-failure --timeout 900 -j"$jobs")
 
 section "fuzz targets, 20 s each"
 bash scripts/fuzz.sh 20

@@ -44,8 +44,12 @@ public:
     QString text(QAccessible::Text type) const override
     {
         switch (type) {
-        case QAccessible::Name:
-            return attachedProperty("name");
+        case QAccessible::Name: {
+            // Qt Quick withholds the name given in QML from a field it knows to hide its text; the
+            // placeholder, the field's label while it is empty, names it then.
+            const QString name = attachedProperty("name");
+            return name.isEmpty() ? item()->property("placeholderText").toString() : name;
+        }
         case QAccessible::Description:
             return attachedProperty("description");
         case QAccessible::Value:

@@ -2,6 +2,7 @@
 
 #include "appstate.h"
 #include "common.h"
+#include "property.h"
 #include "request.h"
 
 #include <QNetworkReply>
@@ -11,8 +12,9 @@ ApiCall::ApiCall(QObject *parent)
 {
     connect(&m_manager, &QNetworkAccessManager::authenticationRequired, this, &ApiCall::authenticationRequired);
     connect(&m_download, &FileDownload::progress, this, &ApiCall::downloadProgress);
-    connect(&m_download, &FileDownload::succeeded, this, [this] { endDownload(QString()); });
-    connect(&m_download, &FileDownload::failed, this, &ApiCall::endDownload);
+    connect(&m_download, &FileDownload::succeeded, this, [this] { endDownload(QString(), false); });
+    connect(&m_download, &FileDownload::failed, this, [this](const QString &error) { endDownload(error, false); });
+    connect(&m_download, &FileDownload::cancelled, this, [this] { endDownload(QString(), true); });
 }
 
 bool ApiCall::isLoggingIn() const
@@ -22,10 +24,7 @@ bool ApiCall::isLoggingIn() const
 
 void ApiCall::setIsLoggingIn(bool value)
 {
-    if (m_isLoggingIn == value)
-        return;
-    m_isLoggingIn = value;
-    emit isLoggingInChanged();
+    updateProperty(m_isLoggingIn, value, this, &ApiCall::isLoggingInChanged);
 }
 
 bool ApiCall::isDownloading() const
@@ -35,10 +34,7 @@ bool ApiCall::isDownloading() const
 
 void ApiCall::setIsDownloading(bool value)
 {
-    if (m_isDownloading == value)
-        return;
-    m_isDownloading = value;
-    emit isDownloadingChanged();
+    updateProperty(m_isDownloading, value, this, &ApiCall::isDownloadingChanged);
 }
 
 void ApiCall::authenticationRequired(QNetworkReply *, QAuthenticator *authenticator)
@@ -86,7 +82,7 @@ void ApiCall::parseTimeData(const QByteArray &body)
     AppState::get()->setTimezoneOffsetMS(time.offsetMs);
 }
 
-void ApiCall::download(QString id, qulonglong timestamp, int duration)
+void ApiCall::download(QString id, qulonglong timestamp, int duration, QString path)
 {
     // One file slot in the settings: a second transfer would interleave its bytes with the first.
     if (m_isDownloading) {
@@ -94,7 +90,7 @@ void ApiCall::download(QString id, qulonglong timestamp, int duration)
         return;
     }
     AppState *state = AppState::get();
-    state->setCurrentFilePath(QStringLiteral("download.mkv"));
+    state->setCurrentFilePath(path.isEmpty() ? QStringLiteral("download.mkv") : path);
     const QString url = QStringLiteral("%1/hls/%2.mkv?pos=%3&duration=%4&hi=1")
                             .arg(state->base(), id, QString::number(timestamp * 1000), QString::number(duration));
     if (!m_download.start(m_manager, url, state->currentFilePath())) {
@@ -110,10 +106,17 @@ void ApiCall::downloadByDatetime(QString id, QDateTime start, int duration)
     download(id, start.toSecsSinceEpoch(), duration);
 }
 
-void ApiCall::endDownload(const QString &error)
+void ApiCall::cancelDownload()
+{
+    m_download.cancel();
+}
+
+void ApiCall::endDownload(const QString &error, bool cancelled)
 {
     AppState::get()->setCurrentFile(nullptr);
-    if (error.isEmpty())
+    if (cancelled)
+        emit downloadCancelled(AppState::get()->currentFilePath());
+    else if (error.isEmpty())
         emit downloadComplete(AppState::get()->currentFilePath());
     else
         emit errorOccured(error);

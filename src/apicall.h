@@ -29,15 +29,19 @@ public:
 public slots:
     void testLogin();
     void fetchTimezone();
-    /// Downloads `duration` seconds from `timestamp` (seconds since the epoch) into "download.mkv".
-    void download(QString id, qulonglong timestamp, int duration);
+    /// Downloads `duration` seconds from `timestamp` (seconds since the epoch) into path, or into
+    /// "download.mkv" in the working directory when no path is given.
+    void download(QString id, qulonglong timestamp, int duration, QString path = QString());
     void downloadByDatetime(QString id, QDateTime start, int duration);
+    /// Stops the running download and removes its unfinished file; downloadCancelled() follows.
+    void cancelDownload();
 
 signals:
     void errorOccured(QString message);
     void timezoneReceived();
     void downloadProgress(qlonglong downloaded, qlonglong total);
     void downloadComplete(QString filepath);
+    void downloadCancelled(QString filepath);
     void isLoggingInChanged();
     void isDownloadingChanged();
     void authRequired();
@@ -48,7 +52,7 @@ private slots:
 
 private:
     /// The download has ended: the settings let go of its file, then the page hears how it went.
-    void endDownload(const QString &error);
+    void endDownload(const QString &error, bool cancelled);
 
     QNetworkAccessManager m_manager;
     FileDownload m_download;

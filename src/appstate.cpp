@@ -1,5 +1,7 @@
 #include "appstate.h"
 
+#include "property.h"
+
 AppState *AppState::s_inst = nullptr;
 
 AppState::AppState(QObject *parent)
@@ -59,42 +61,27 @@ QString AppState::currentFilePath() const
 
 void AppState::setPosBase(const QString &value)
 {
-    if (m_posBase == value)
-        return;
-    m_posBase = value;
-    emit posBaseChanged();
+    updateProperty(m_posBase, value, this, &AppState::posBaseChanged);
 }
 
 void AppState::setBase(const QString &value)
 {
-    if (m_base == value)
-        return;
-    m_base = value;
-    emit baseChanged();
+    updateProperty(m_base, value, this, &AppState::baseChanged);
 }
 
 void AppState::setUser(const QString &value)
 {
-    if (m_user == value)
-        return;
-    m_user = value;
-    emit userChanged();
+    updateProperty(m_user, value, this, &AppState::userChanged);
 }
 
 void AppState::setPassword(const QString &value)
 {
-    if (m_password == value)
-        return;
-    m_password = value;
-    emit passwordChanged();
+    updateProperty(m_password, value, this, &AppState::passwordChanged);
 }
 
 void AppState::setTimezoneOffsetMS(int value)
 {
-    if (m_timezoneOffsetMS == value)
-        return;
-    m_timezoneOffsetMS = value;
-    emit timezoneOffsetMSChanged();
+    updateProperty(m_timezoneOffsetMS, value, this, &AppState::timezoneOffsetMSChanged);
 }
 
 void AppState::setCurrentFile(QFile *file)

@@ -1,5 +1,7 @@
 #include "i18n.h"
 
+#include "property.h"
+
 I18n::I18n(QObject *parent)
     : QObject(parent)
 {
@@ -12,10 +14,7 @@ QString I18n::language() const
 
 void I18n::setLanguage(const QString &value)
 {
-    if (m_language == value)
-        return;
-    m_language = value;
-    emit languageChanged();
+    updateProperty(m_language, value, this, &I18n::languageChanged);
 }
 
 QString I18n::localeNotify() const

@@ -1,6 +1,7 @@
 #include "possearching.h"
 
 #include "appstate.h"
+#include "property.h"
 
 #include <QNetworkReply>
 #include <QUrl>
@@ -9,6 +10,20 @@
 
 #include <algorithm>
 #include <vector>
+
+namespace {
+
+/// A line break of the receipt as a one-line text shows it.
+const QLatin1String kLineBreak("\\n");
+
+/// Where the receipt line that holds position at begins in a one-line text.
+int receiptLineStart(const QString &line, int at)
+{
+    const int lineBreak = at >= 2 ? line.lastIndexOf(kLineBreak, at - 2) : -1;
+    return lineBreak < 0 ? 0 : lineBreak + 2;
+}
+
+} // namespace
 
 PosSearching::PosSearching(QObject *parent)
     : QAbstractListModel(parent)
@@ -19,6 +34,38 @@ PosSearching::PosSearching(QObject *parent)
     m_roles.insert(StreamsRole, QByteArrayLiteral("posStreams"));
 }
 
+MatchSnippet matchSnippet(const QString &line, const QString &query, int visibleChars)
+{
+    const int at = query.isEmpty() ? -1 : line.indexOf(query, 0, Qt::CaseInsensitive);
+    if (at < 0)
+        return { line, QString(), QString() };
+    const int length = query.size();
+    const int end = at + length;
+    int start = 0;
+    if (visibleChars > 0 && end > visibleChars) {
+        // Room for "…", a little of what comes before, and the match itself.
+        const auto fits = [&](int from) { return 1 + (at - from) + length <= visibleChars; };
+        start = at - qMin(at, qMax(1, visibleChars / 4));
+        while (start < at && !fits(start))
+            ++start;
+        const int lineStart = receiptLineStart(line, at);
+        if (lineStart > 0 && lineStart >= start) {
+            start = lineStart;
+        } else {
+            // Back to the start of a word cut in half, when it is close and still leaves the match in view.
+            int word = start;
+            while (word > 0 && start - word < 8 && !line.at(word - 1).isSpace())
+                --word;
+            if ((word == 0 || line.at(word - 1).isSpace()) && fits(word))
+                start = word;
+        }
+        if (start > 0 && line.at(start).isLowSurrogate())
+            ++start;
+    }
+    const QString ellipsis = start > 0 ? QStringLiteral("\u2026") : QString();
+    return { ellipsis + line.mid(start, at - start), line.mid(at, length), line.mid(end) };
+}
+
 bool PosSearching::isLoading() const
 {
     return m_isLoading;
@@ -26,10 +73,31 @@ bool PosSearching::isLoading() const
 
 void PosSearching::setIsLoading(bool value)
 {
-    if (m_isLoading == value)
-        return;
-    m_isLoading = value;
-    emit isLoadingChanged();
+    updateProperty(m_isLoading, value, this, &PosSearching::isLoadingChanged);
+}
+
+QString PosSearching::searchText() const
+{
+    return m_searchText;
+}
+
+QString PosSearching::matchMarkup(const QString &line, const QString &query, int visibleChars) const
+{
+    const MatchSnippet snippet = matchSnippet(line, query, visibleChars);
+    if (snippet.match.isEmpty())
+        return snippet.before.toHtmlEscaped();
+    return snippet.before.toHtmlEscaped() + QStringLiteral("<b><u>") + snippet.match.toHtmlEscaped()
+        + QStringLiteral("</u></b>") + snippet.after.toHtmlEscaped();
+}
+
+QString PosSearching::matchLine(const QString &line, const QString &query) const
+{
+    const int at = query.isEmpty() ? -1 : line.indexOf(query, 0, Qt::CaseInsensitive);
+    const int from = at < 0 ? 0 : receiptLineStart(line, at);
+    int end = line.indexOf(kLineBreak, at < 0 ? 0 : at + query.size());
+    if (end < 0)
+        end = line.size();
+    return line.mid(from, end - from).simplified();
 }
 
 int PosSearching::rowCount(const QModelIndex &parent) const
@@ -48,7 +116,7 @@ QVariant PosSearching::data(const QModelIndex &index, int role) const
         return record.content;
     case ContentOneLineRole: {
         QString oneLine = record.content;
-        return oneLine.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+        return oneLine.replace(QLatin1Char('\n'), kLineBreak);
     }
     case CreatedAtRole:
         return record.createdAt;
@@ -98,7 +166,11 @@ void PosSearching::searchByContentInDays(const QString &content, const QDate &fr
 {
     m_latest.send(
         m_manager, searchUrl(AppState::get()->posBase(), content, from, to), this,
-        [this](const QByteArray &body) {
+        [this, content](const QByteArray &body) {
+            if (m_searchText != content) {
+                m_searchText = content;
+                emit searchTextChanged();
+            }
             setRecordsFromBody(body);
             setIsLoading(false);
         },

@@ -9,12 +9,27 @@
 #include <QList>
 #include <QNetworkAccessManager>
 #include <QString>
+#include <QVariantMap>
+
+/// A row's one-line text arranged around the first place where the search text occurs in it.
+struct MatchSnippet {
+    QString before; ///< the text before the match, starting with "…" when its beginning was left out
+    QString match; ///< empty when the search text does not occur
+    QString after;
+};
+
+/// Where the first match of query (letter case aside) in line lies within visibleChars characters, the
+/// text is kept whole; otherwise it starts shortly before the match, at the start of the match's
+/// receipt line or word when one is near, so that the match is seen. visibleChars 0 or less: no limit.
+MatchSnippet matchSnippet(const QString &line, const QString &query, int visibleChars);
 
 /// The POS transactions whose text contains a search text, newest first, for the search page.
 class PosSearching : public QAbstractListModel
 {
     Q_OBJECT
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
+    /// The text of the search whose answer the rows are; empty before the first answer.
+    Q_PROPERTY(QString searchText READ searchText NOTIFY searchTextChanged)
 public:
     enum Role {
         ContentRole = Qt::UserRole + 1,
@@ -26,6 +41,7 @@ public:
     explicit PosSearching(QObject *parent = nullptr);
 
     bool isLoading() const;
+    QString searchText() const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role) const override;
@@ -42,6 +58,12 @@ public:
     static QString searchUrl(
         const QString &posBase, const QString &content, const QDate &from = {}, const QDate &to = {});
 
+    /// matchSnippet() as styled text for a result row, the match in bold and underlined.
+    Q_INVOKABLE QString matchMarkup(const QString &line, const QString &query, int visibleChars) const;
+    /// For screen readers: the receipt line of a one-line text where query first occurs (the first
+    /// line when it does not), its runs of blanks made one.
+    Q_INVOKABLE QString matchLine(const QString &line, const QString &query) const;
+
 public slots:
     void searchByContent(const QString &content);
     /// The same search limited to the receipts of the local days from to to; an invalid day leaves
@@ -50,6 +72,7 @@ public slots:
 
 signals:
     void isLoadingChanged();
+    void searchTextChanged();
     void errorOccured(QString message);
 
 private:
@@ -57,6 +80,7 @@ private:
 
     QHash<int, QByteArray> m_roles;
     bool m_isLoading = false;
+    QString m_searchText;
     QList<PosData> m_records;
     QNetworkAccessManager m_manager;
     /// Only the reply to the most recent search may change the rows.

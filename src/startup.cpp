@@ -3,6 +3,7 @@
 #include "accessibility.h"
 #include "apicall.h"
 #include "appstate.h"
+#include "dayclock.h"
 #include "i18n.h"
 #include "merger.h"
 #include "posdownloader.h"
@@ -62,6 +63,7 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
     qmlRegisterType<ApiCall>(kUri, 1, 0, "ApiCall");
     qmlRegisterType<PosDownloader>(kUri, 1, 0, "PosDownloader");
     qmlRegisterType<Merger>(kUri, 1, 0, "Merger");
+    qmlRegisterType<DayClock>(kUri, 1, 0, "DayClock");
     qmlRegisterType<ReceiptMarks>(kUri, 1, 0, "ReceiptMarks");
 }
 

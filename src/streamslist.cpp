@@ -1,6 +1,7 @@
 #include "streamslist.h"
 
 #include "appstate.h"
+#include "property.h"
 #include "request.h"
 
 StreamsList::StreamsList(QObject *parent)
@@ -16,10 +17,7 @@ bool StreamsList::isLoading() const
 
 void StreamsList::setIsLoading(bool value)
 {
-    if (m_isLoading == value)
-        return;
-    m_isLoading = value;
-    emit isLoadingChanged();
+    updateProperty(m_isLoading, value, this, &StreamsList::isLoadingChanged);
 }
 
 int StreamsList::size() const
@@ -50,6 +48,13 @@ void StreamsList::loadStreams()
             emit errorOccured(message);
             done();
         });
+}
+
+void StreamsList::clear()
+{
+    m_manager.clearAccessCache();
+    QList<StreamData> none;
+    replaceRows(m_rows, none);
 }
 
 void StreamsList::parseStreamsData(const QByteArray &body)

@@ -25,6 +25,9 @@ public:
 
 public slots:
     void loadStreams();
+    /// Forgets the cameras and the credentials the server accepted, so that the next login, perhaps
+    /// as someone else or on another server, starts afresh.
+    void clear();
 
 signals:
     void isLoadingChanged();

@@ -3,6 +3,8 @@
 #include "appstate.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QTime>
 #include <QUrl>
 
@@ -113,6 +115,21 @@ QString Utils::fileUriToFilePath(QString fileUri)
     // Absolute paths here begin with the slash that ends "file:///".
     return fileUri.replace(QStringLiteral("file:///"), QStringLiteral("/"), Qt::CaseSensitive);
 #endif
+}
+
+QUrl Utils::workingFileUrl(QString name)
+{
+    return QUrl::fromLocalFile(QDir::current().absoluteFilePath(name));
+}
+
+QString Utils::localFilePath(QUrl url)
+{
+    return QDir::toNativeSeparators(url.toLocalFile());
+}
+
+QUrl Utils::folderUrl(QString path)
+{
+    return QUrl::fromLocalFile(QFileInfo(path).absolutePath());
 }
 
 void Utils::printServerDatetime(qulonglong msecs)

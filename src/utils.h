@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QUrl>
 
 /// Date and time arithmetic and formats for the pages, the clip URL handed to FFmpeg, and the
 /// path behind a file URL from the save dialog. Keeps no state.
@@ -37,6 +38,12 @@ public slots:
     /// "yyyyMMdd_hhmmss" for file names, the year without added zeros.
     QString formatDatetimeForDownload(QDateTime dt);
     QString fileUriToFilePath(QString fileUri);
+    /// The file URL of name in the working directory, where the program keeps its working files.
+    QUrl workingFileUrl(QString name);
+    /// The path a file URL stands for, decoded and in the system's own form.
+    QString localFilePath(QUrl url);
+    /// The file URL of the folder that holds path.
+    QUrl folderUrl(QString path);
     void printServerDatetime(qulonglong msecs);
     void printDurationInfo(int durationMs);
 

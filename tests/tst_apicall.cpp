@@ -198,24 +198,16 @@ void TestApiCall::silentServerEndsWithError()
 
 void TestApiCall::serverTime_data()
 {
+    // How each body reads is the reader's (tst_common); here, what the object does with the reading.
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<int>("offset");
     QTest::addColumn<QStringList>("events");
     const QStringList plain { "timezone" };
-    QTest::newRow("string offset") << QByteArray(R"({"error":"0","reply":{"timeZoneOffset":"10800000"}})") << 10800000
+    QTest::newRow("offset stored") << QByteArray(R"({"error":"0","reply":{"timeZoneOffset":"10800000"}})") << 10800000
                                    << plain;
-    QTest::newRow("negative") << QByteArray(R"({"error":"0","reply":{"timeZoneOffset":"-18000000"}})") << -18000000
-                              << plain;
-    QTest::newRow("json number") << QByteArray(R"({"error":"0","reply":{"timeZoneOffset":10800000}})") << 0 << plain;
-    QTest::newRow("no error key") << QByteArray(R"({"reply":{"timeZoneOffset":"3600000"}})") << 3600000 << plain;
-    QTest::newRow("server refuses") << QByteArray(R"({"error":"2","errorString":"No such thing"})") << 777
-                                    << QStringList({ "error:No such thing", "timezone" });
-    QTest::newRow("plain text") << QByteArray("hello") << 0 << plain;
-    QTest::newRow("empty") << QByteArray() << 0 << plain;
-    QTest::newRow("array") << QByteArray("[1,2]") << 0 << plain;
-    QTest::newRow("reply not object") << QByteArray(R"({"error":"0","reply":"x"})") << 0 << plain;
-    QTest::newRow("out of range") << QByteArray(R"({"reply":{"timeZoneOffset":"99999999999"}})") << 0 << plain;
-    QTest::newRow("not decimal") << QByteArray(R"({"reply":{"timeZoneOffset":"0x10"}})") << 0 << plain;
+    QTest::newRow("server refuses, offset kept") << QByteArray(R"({"error":"2","errorString":"No such thing"})") << 777
+                                                 << QStringList({ "error:No such thing", "timezone" });
+    QTest::newRow("unreadable body stores 0") << QByteArray("hello") << 0 << plain;
 }
 
 void TestApiCall::serverTime()
@@ -247,8 +239,14 @@ void TestApiCall::serverTimeTransferFailure()
     QSignalSpy errors(&api, &ApiCall::errorOccured);
     api.fetchTimezone();
     QVERIFY(errors.wait(10000));
-    QTest::qWait(50);
-    QCOMPARE(m_events.size(), 1);
+    // A later answer on the same connection to the server: a stray report of the failed request, or
+    // an offset taken from it, would be in by then.
+    QSignalSpy loggedIn(&api, &ApiCall::loggedIn);
+    api.testLogin();
+    QVERIFY(loggedIn.wait(10000));
+    QCOMPARE(m_events.size(), 4);
+    QVERIFY2(m_events.at(0).startsWith("error:"), qPrintable(m_events.at(0)));
+    QCOMPARE(m_events.mid(1), QStringList({ "loggingIn=1", "loggedIn", "loggingIn=0" }));
     QCOMPARE(m_state.timezoneOffsetMS(), 5);
 }
 
@@ -341,8 +339,13 @@ void TestApiCall::downloadCannotOpenFile()
     api.download("cam", 1, 60);
     QCOMPARE(m_events, QStringList({ "error:Can't open file for writing" }));
     QVERIFY(!api.isDownloading());
-    QTest::qWait(100);
-    QCOMPARE(m_server->requestCount(), size_t(0));
+    // The server's log after a later request: the clip was never asked for.
+    QSignalSpy received(&api, &ApiCall::timezoneReceived);
+    api.fetchTimezone();
+    QVERIFY(received.wait(10000));
+    const auto requests = m_server->requests();
+    QCOMPARE(requests.size(), size_t(1));
+    QCOMPARE(requests.front().path, std::string("/api/getTime"));
 }
 
 void TestApiCall::downloadTruncatesEarlierFile()

@@ -24,13 +24,40 @@ QStringList describeAll(const QList<PosData> &records)
     return result;
 }
 
+/// A server-time reading as "refused:<text>" or "offset:<ms>".
+QString describe(const ServerTime &time)
+{
+    return time.refusal ? "refused:" + *time.refusal : "offset:" + QString::number(time.offsetMs);
+}
+
+/// A recorded-periods reading: "refused:<text>" first if refused, then "start/duration" a period.
+QStringList describe(const Periods &periods)
+{
+    QStringList result;
+    if (periods.refusal)
+        result << "refused:" + *periods.refusal;
+    for (const RecordingData &row : periods.rows)
+        result << QString::number(row.start) + "/" + QString::number(row.duration);
+    return result;
+}
+
+/// The moment a period still being recorded runs up to, in the tables below.
+const qint64 Now = Q_INT64_C(1700000000000);
+
 } // namespace
 
-/// Reading POS server replies into records, with and without a camera filter.
+/// The readers of the servers' replies: server time, cameras, recorded periods, and POS records with
+/// and without a camera filter.
 class TestCommon : public QObject
 {
     Q_OBJECT
 private slots:
+    void serverTime_data();
+    void serverTime();
+    void cameras_data();
+    void cameras();
+    void periods_data();
+    void periods();
 
     void bodyShapes_data();
     void bodyShapes();
@@ -44,6 +71,155 @@ private:
     /// Two hours ahead of UTC in June, so that local and UTC readings differ.
     ScopedTimeZone m_zone { "Europe/Berlin" };
 };
+
+void TestCommon::serverTime_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("string offset") << QByteArray(R"({"error":"0","reply":{"timeZoneOffset":"10800000"}})")
+                                   << "offset:10800000";
+    QTest::newRow("negative") << QByteArray(R"({"error":"0","reply":{"timeZoneOffset":"-18000000"}})")
+                              << "offset:-18000000";
+    QTest::newRow("json number") << QByteArray(R"({"error":"0","reply":{"timeZoneOffset":10800000}})") << "offset:0";
+    QTest::newRow("no error key") << QByteArray(R"({"reply":{"timeZoneOffset":"3600000"}})") << "offset:3600000";
+    QTest::newRow("server refuses") << QByteArray(R"({"error":"2","errorString":"No such thing"})")
+                                    << "refused:No such thing";
+    QTest::newRow("refusal without text")
+        << QByteArray(R"({"error":"1","reply":{"timeZoneOffset":"5"}})") << "refused:";
+    QTest::newRow("error as JSON number is not a refusal")
+        << QByteArray(R"({"error":1,"errorString":"x","reply":{"timeZoneOffset":"5"}})") << "offset:5";
+    QTest::newRow("plain text") << QByteArray("hello") << "offset:0";
+    QTest::newRow("empty") << QByteArray() << "offset:0";
+    QTest::newRow("array") << QByteArray("[1,2]") << "offset:0";
+    QTest::newRow("reply not object") << QByteArray(R"({"error":"0","reply":"x"})") << "offset:0";
+    QTest::newRow("out of range") << QByteArray(R"({"reply":{"timeZoneOffset":"99999999999"}})") << "offset:0";
+    QTest::newRow("not decimal") << QByteArray(R"({"reply":{"timeZoneOffset":"0x10"}})") << "offset:0";
+}
+
+void TestCommon::serverTime()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, expected);
+    QCOMPARE(describe(parseServerTime(body)), expected);
+}
+
+void TestCommon::cameras_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QStringList>("rows"); ///< "id|name"
+
+    QTest::newRow("two cameras in order")
+        << QByteArray(R"([{"id":"{b2}","name":"Till 2"},{"id":"{a1}","name":"Door"}])")
+        << QStringList { "{b2}|Till 2", "{a1}|Door" };
+    QTest::newRow("other keys ignored") << QByteArray(
+        R"([{"id":"x","name":"X","status":"Online","parentId":"{0}","url":"rtsp://x"}])")
+                                        << QStringList { "x|X" };
+    QTest::newRow("empty array") << QByteArray("[]") << QStringList();
+    QTest::newRow("object instead of array") << QByteArray(R"({"id":"x","name":"X"})") << QStringList();
+    QTest::newRow("not JSON") << QByteArray("<html>Service unavailable</html>") << QStringList();
+    QTest::newRow("empty body") << QByteArray() << QStringList();
+    QTest::newRow("JSON numbers read as empty")
+        << QByteArray(R"([{"id":17,"name":3.5},{"id":true,"name":null}])") << QStringList { "|", "|" };
+    QTest::newRow("missing keys") << QByteArray(R"([{"name":"No id"},{"id":"no-name"},{}])")
+                                  << QStringList { "|No id", "no-name|", "|" };
+    QTest::newRow("element not an object")
+        << QByteArray(R"(["cam", 5, [1], {"id":"k","name":"K"}])") << QStringList { "|", "|", "|", "k|K" };
+    QTest::newRow("repeated ids all kept")
+        << QByteArray(R"([{"id":"d","name":"One"},{"id":"d","name":"Two"}])") << QStringList { "d|One", "d|Two" };
+    QTest::newRow("non-ASCII names") << QByteArray("[{\"id\":\"c\",\"name\":\"Kasse \xc3\xa4\\u00df\"}]")
+                                     << QStringList { QString::fromUtf8("c|Kasse \xc3\xa4\xc3\x9f") };
+}
+
+void TestCommon::cameras()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QStringList, rows);
+    QStringList actual;
+    for (const StreamData &camera : parseCameras(body))
+        actual << camera.id + "|" + camera.name;
+    QCOMPARE(actual, rows);
+}
+
+void TestCommon::periods_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("one period") << periodsBody({ { "1620050400000", "60000" } })
+                                << QStringList { "1620050400000/60000" };
+    QTest::newRow("two elements, two periods each") << QByteArray(R"({"error":"0","reply":[
+               {"guid":"a","periods":[{"startTimeMs":"400","durationMs":"40"},{"startTimeMs":"300","durationMs":"30"}]},
+               {"guid":"b","periods":[{"startTimeMs":"200","durationMs":"20"},{"startTimeMs":"100","durationMs":"10"}]}]})")
+                                                    << QStringList { "400/40", "300/30", "200/20", "100/10" };
+    QTest::newRow("server order kept, overlaps kept")
+        << periodsBody({ { "100", "50" }, { "500", "10" }, { "120", "1000" } })
+        << QStringList { "100/50", "500/10", "120/1000" };
+    QTest::newRow("empty periods everywhere")
+        << QByteArray(R"({"error":"0","reply":[{"periods":[]},{"periods":[]}]})") << QStringList();
+    QTest::newRow("empty reply") << QByteArray(R"({"error":"0","reply":[]})") << QStringList();
+    QTest::newRow("no reply key") << QByteArray(R"({"error":"0"})") << QStringList();
+    QTest::newRow("not JSON") << QByteArray("Bad Gateway") << QStringList();
+    QTest::newRow("array at top level") << QByteArray(R"([{"periods":[{"startTimeMs":"1","durationMs":"1"}]}])")
+                                        << QStringList();
+    QTest::newRow("reply is an object") << QByteArray(R"({"error":"0","reply":{"periods":[]}})") << QStringList();
+    QTest::newRow("numbers as JSON numbers")
+        << QByteArray(R"({"error":"0","reply":[{"periods":[{"startTimeMs":1620050400000,"durationMs":60000}]}]})")
+        << QStringList { "0/0" };
+    QTest::newRow("error as JSON number is not a refusal")
+        << QByteArray(R"({"error":1,"errorString":"x","reply":[{"periods":[{"startTimeMs":"7","durationMs":"8"}]}]})")
+        << QStringList { "7/8" };
+    QTest::newRow("missing fields") << QByteArray(R"({"error":"0","reply":[{"periods":[
+               {"durationMs":"5"},{"startTimeMs":"9"},{}]}]})")
+                                    << QStringList { "0/5", "9/0", "0/0" };
+    QTest::newRow("period not an object")
+        << QByteArray(R"({"error":"0","reply":[{"periods":["x",3,{"startTimeMs":"1","durationMs":"2"}]}]})")
+        << QStringList { "0/0", "0/0", "1/2" };
+    QTest::newRow("element not an object") << QByteArray(R"({"error":"0","reply":[5,{"periods":[
+               {"startTimeMs":"1","durationMs":"2"}]}]})")
+                                           << QStringList { "1/2" };
+    QTest::newRow("not decimal numbers") << periodsBody({ { "0x10", "1e3" }, { "12abc", "7.5" }, { "-5", "" } })
+                                         << QStringList { "0/0", "0/0", "0/0" };
+    // A period longer than the int range keeps the longest duration the field can hold.
+    QTest::newRow("duration beyond int range")
+        << periodsBody({ { "1", "2147483648" }, { "2", "99999999999" }, { "3", "99999999999999999999999" } })
+        << QStringList { "1/2147483647", "2/2147483647", "3/2147483647" };
+    QTest::newRow("int max exactly") << periodsBody({ { "1", "2147483647" } }) << QStringList { "1/2147483647" };
+    QTest::newRow("negative durations other than -1")
+        << periodsBody({ { "1", "-2" }, { "2", "-2147483648" }, { "3", "-2147483649" }, { "4", "-0" } })
+        << QStringList { "1/-2", "2/-2147483648", "3/0", "4/0" };
+    QTest::newRow("start beyond unsigned range")
+        << periodsBody({ { "18446744073709551616", "5" } }) << QStringList { "0/5" };
+    QTest::newRow("error \"0\" with text ignored") << QByteArray(
+        R"({"error":"0","errorString":"ignored","reply":[{"periods":[{"startTimeMs":"5","durationMs":"6"}]}]})")
+                                                   << QStringList { "5/6" };
+    QTest::newRow("refusal carries no periods") << QByteArray(
+        R"({"error":"1","errorString":"Camera not found","reply":[{"periods":[{"startTimeMs":"5","durationMs":"6"}]}]})")
+                                                << QStringList { "refused:Camera not found" };
+    QTest::newRow("refusal without text") << QByteArray(R"({"error":"3"})") << QStringList { "refused:" };
+
+    // Still recording (-1): the period runs up to now.
+    const auto recording = [](qint64 start) {
+        return periodsBody({ { QByteArray::number(start), "-1" }, { "1000", "60000" } });
+    };
+    QTest::newRow("recording since ten minutes")
+        << recording(Now - 600000) << QStringList { QString("%1/600000").arg(Now - 600000), "1000/60000" };
+    QTest::newRow("recording since thirty days")
+        << recording(Now - Q_INT64_C(30) * 24 * 3600 * 1000)
+        << QStringList { QString("%1/2147483647").arg(Now - Q_INT64_C(30) * 24 * 3600 * 1000), "1000/60000" };
+    QTest::newRow("recording from five seconds ahead")
+        << recording(Now + 5000) << QStringList { QString("%1/-5000").arg(Now + 5000), "1000/60000" };
+    QTest::newRow("recording from far ahead")
+        << recording(Now + Q_INT64_C(30) * 24 * 3600 * 1000)
+        << QStringList { QString("%1/-2147483648").arg(Now + Q_INT64_C(30) * 24 * 3600 * 1000), "1000/60000" };
+}
+
+void TestCommon::periods()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QStringList, expected);
+    QCOMPARE(describe(parsePeriods(body, Now)), expected);
+}
 
 void TestCommon::bodyShapes_data()
 {

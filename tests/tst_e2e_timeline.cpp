@@ -6,6 +6,7 @@
 #include "streamslist.h"
 #include "testutil.h"
 
+#include <QLineEdit>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQmlExpression>
@@ -240,6 +241,14 @@ void TestE2eTimeline::selectAndDownload()
     QObject *button = find("btnDownload");
     QVERIFY(button->property("enabled").toBool());
     click(button);
+#ifdef TILLMARK_WIDGETS_APPLICATION
+    // The save dialog offers "download.mkv" in the working directory; Return keeps it.
+    QLineEdit *name = saveDialogName();
+    QVERIFY(name);
+    acceptSaveDialog(name);
+#else
+    QMetaObject::invokeMethod(find("saveFileDialog"), "accept");
+#endif
     QTRY_VERIFY_WITH_TIMEOUT(box->property("visible").toBool(), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!box->property("visible").toBool(), 240000);
     QObject *message = find("popMessage");

@@ -297,7 +297,7 @@ void TestMerger::crashReportedOnce()
     watch(merger);
     merger.merge("in.mkv", "sub.ass");
     QVERIFY(waitForEnd());
-    QTest::qWait(100);
+    QVERIFY(waitForAnotherProcessToEnd());
     QCOMPARE(m_events, QStringList({ "started", "error:1", "finished" }));
 }
 
@@ -308,7 +308,7 @@ void TestMerger::missingProgram()
     watch(merger);
     merger.merge("in.mkv", "sub.ass");
     QVERIFY(waitForEnd());
-    QTest::qWait(100);
+    QVERIFY(waitForAnotherProcessToEnd());
     QCOMPARE(m_events, QStringList({ "error:0" }));
 }
 
@@ -344,6 +344,8 @@ void TestMerger::destructionKillsRun()
     QTRY_VERIFY(!readFile("pid.txt").trimmed().isEmpty());
     const qint64 pid = readFile("pid.txt").trimmed().toLongLong();
     QVERIFY(!processGone(pid));
+    // The pid file is written by the child, which may be noticed before its start is delivered.
+    QTRY_COMPARE(m_events, QStringList({ "started" }));
     merger.reset();
     QVERIFY(processGone(pid));
     QCOMPARE(m_events, QStringList({ "started" }));

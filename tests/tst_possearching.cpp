@@ -74,6 +74,10 @@ private slots:
     void creatableFromQml_data();
     void creatableFromQml();
 
+    void matchSnippet_data();
+    void matchSnippet();
+    void matchMarkupEscapesTheText();
+
 private:
     /// Runs one search and waits until the model is idle again.
     bool searchAndWait(PosSearching &model, const QString &text);
@@ -390,11 +394,13 @@ void TestPosSearching::laterSearchWinsOverSlowerEarlierOne()
     model.searchByContent("second");
     QTRY_VERIFY(!model.isLoading());
     QCOMPARE(contents(model), QStringList({ "fresh" }));
-
-    // Long enough for the first answer to have come, had it been waited for.
-    QTest::qWait(1000);
-    QCOMPARE(contents(model), QStringList({ "fresh" }));
     QCOMPARE(m_events, QStringList({ "loading=1", "fresh", "loading=0" }));
+
+    // The first answer has gone out; a search answered after it shows whether it was taken in.
+    QTRY_COMPARE(m_server->answeredCount(), size_t(2));
+    m_server->route("/fast/poses/", ok(array({ transaction("third", "2021-06-01T10:00:00Z") })));
+    QVERIFY(searchAndWait(model, "third"));
+    QCOMPARE(m_events, QStringList({ "loading=1", "fresh", "loading=0", "loading=1", "third", "loading=0" }));
 }
 
 void TestPosSearching::earlierFastReplyIsDropped()
@@ -409,11 +415,9 @@ void TestPosSearching::earlierFastReplyIsDropped()
     model.searchByContent("first");
     m_state.setPosBase(m_server->base() + "/slow");
     model.searchByContent("second");
-    // The first answer would be here by now; the model must still wait for the second.
-    QTest::qWait(250);
-    QVERIFY(model.isLoading());
-    QCOMPARE(model.rowCount(), 0);
     QTRY_VERIFY(!model.isLoading());
+    // The first answer, had it been taken in, would show before "fresh", and the model would not have
+    // stayed loading until the second came.
     QCOMPARE(contents(model), QStringList({ "fresh" }));
     QCOMPARE(m_events, QStringList({ "loading=1", "fresh", "loading=0" }));
 }
@@ -426,7 +430,13 @@ void TestPosSearching::destroyedWithSearchInFlight()
     model->searchByContent("abc");
     QTRY_COMPARE(m_server->requestCount(), size_t(1));
     model.reset();
-    QTest::qWait(500);
+    // The answer goes out to a model that is gone; another model's search, answered after it, is
+    // unharmed.
+    QTRY_COMPARE(m_server->answeredCount(), size_t(1));
+    m_server->setDefault(ok(array({ transaction("later", "2021-06-01T10:00:00Z") })));
+    PosSearching later;
+    QVERIFY(searchAndWait(later, "later"));
+    QCOMPARE(contents(later), QStringList({ "later" }));
     QCOMPARE(errors.count(), 0);
 }
 
@@ -454,6 +464,80 @@ void TestPosSearching::creatableFromQml()
     QCOMPARE(QByteArray(object->metaObject()->className()), name);
     QVERIFY(QMetaType::type(name + '*') != QMetaType::UnknownType);
     QVERIFY(QMetaType::type("QQmlListProperty<" + name + '>') != QMetaType::UnknownType);
+}
+
+void TestPosSearching::matchSnippet_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<int>("visible");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("match");
+    QTest::addColumn<QString>("after");
+
+    // One-line texts show each line break of a receipt as a backslash and an "n".
+    const QString receipt
+        = "CORNER SHOP LTD\\nHigh Street 1\\nTill 2\\nNo. 4711\\n2 x Coffee beans 1kg 25.98\\nTOTAL 25.98";
+    const QString offer = "Weekly special offer on premium arabica coffee beans";
+    QTest::newRow("at the start") << "COFFEE 4.50\\nTOTAL 4.50"
+                                  << "coffee" << 40 << ""
+                                  << "COFFEE"
+                                  << " 4.50\\nTOTAL 4.50";
+    QTest::newRow("in the middle, in view") << "MILK 1.00\\nBREAD 2.00\\nTOTAL 3.00"
+                                            << "bread" << 40 << "MILK 1.00\\n"
+                                            << "BREAD"
+                                            << " 2.00\\nTOTAL 3.00";
+    QTest::newRow("ends at the edge of the view") << offer << "premium" << 31 << "Weekly special offer on "
+                                                  << "premium"
+                                                  << " arabica coffee beans";
+    // Past the edge: the text starts shortly before the match, at the start of its receipt line ...
+    QTest::newRow("past the view, multi-line receipt") << receipt << "coffee" << 30 << "\u20262 x "
+                                                       << "Coffee"
+                                                       << " beans 1kg 25.98\\nTOTAL 25.98";
+    // ... or of its word.
+    QTest::newRow("past the view, one line") << offer << "coffee" << 20 << "\u2026arabica "
+                                             << "coffee"
+                                             << " beans";
+    QTest::newRow("longer than the view") << offer << "premium arabica coffee" << 10 << "\u2026"
+                                          << "premium arabica coffee"
+                                          << " beans";
+    QTest::newRow("letter case and accents") << "Cr\u00e8me br\u00fbl\u00e9e 2.99"
+                                             << "BR\u00dbL\u00c9E" << 40 << "Cr\u00e8me "
+                                             << "br\u00fbl\u00e9e"
+                                             << " 2.99";
+    QTest::newRow("not in the text") << receipt << "xyz" << 30 << receipt << ""
+                                     << "";
+    QTest::newRow("no width yet") << receipt << "total" << 0 << receipt.left(receipt.lastIndexOf("TOTAL")) << "TOTAL"
+                                  << " 25.98";
+}
+
+void TestPosSearching::matchSnippet()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, query);
+    QFETCH(int, visible);
+    QFETCH(QString, before);
+    QFETCH(QString, match);
+    QFETCH(QString, after);
+    const MatchSnippet snippet = ::matchSnippet(line, query, visible);
+    QCOMPARE(snippet.before, before);
+    QCOMPARE(snippet.match, match);
+    QCOMPARE(snippet.after, after);
+    // The match is in view whenever it fits.
+    if (!match.isEmpty() && visible > 0 && match.size() < visible)
+        QVERIFY(snippet.before.size() + snippet.match.size() <= visible);
+}
+
+void TestPosSearching::matchMarkupEscapesTheText()
+{
+    PosSearching model;
+    QCOMPARE(
+        model.matchMarkup("SALT & PEPPER <b>", "pepper", 40), QString("SALT &amp; <b><u>PEPPER</u></b> &lt;b&gt;"));
+    // What a screen reader is given: the receipt line with the match.
+    const QString receipt = "SHOP\\nSALT & PEPPER    1.89\\nTOTAL    1.89";
+    QCOMPARE(model.matchLine(receipt, "pepper"), QString("SALT & PEPPER 1.89"));
+    QCOMPARE(model.matchLine(receipt, "total"), QString("TOTAL 1.89"));
+    QCOMPARE(model.matchLine(receipt, "xyz"), QString("SHOP"));
 }
 
 QTEST_GUILESS_MAIN(TestPosSearching)

@@ -1,7 +1,8 @@
 #!/bin/sh
-# Runs password_field.py on a virtual display with its own session bus, as a screen reader would meet
-# the program. Exit code 77 (skipped) when there is no display server, session bus or AT-SPI to use.
-# Usage: run.sh PROGRAM
+# Runs one of the checks here (password_field.py, inventory.py) on a virtual display with its own session
+# bus, as a screen reader would meet the program. Exit code 77 (skipped) when there is no display server,
+# session bus or AT-SPI to use.
+# Usage: run.sh SCRIPT PROGRAM [ARGUMENTS...]
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 for tool in Xvfb dbus-run-session dbus-send; do
@@ -27,4 +28,6 @@ while [ ! -s "$tmp/display" ]; do
 done
 # A runtime directory of its own keeps the accessibility bus's socket apart from any other run's.
 mkdir -m 700 "$tmp/runtime"
-XDG_RUNTIME_DIR="$tmp/runtime" DISPLAY=":$(cat "$tmp/display")" dbus-run-session -- "$python" "$here/password_field.py" "$1"
+script=$1
+shift
+XDG_RUNTIME_DIR="$tmp/runtime" DISPLAY=":$(cat "$tmp/display")" dbus-run-session -- "$python" "$here/$script" "$@"

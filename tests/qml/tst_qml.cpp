@@ -1,6 +1,8 @@
 #include "request.h"
 #include "startup.h"
+#ifdef TILLMARK_TEST_SERVER
 #include "testserver.h"
+#endif
 
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -10,6 +12,7 @@
 #include <QApplication>
 #endif
 
+#ifdef TILLMARK_TEST_SERVER
 /// The scripted HTTP server, as the QML tests see it (context property "testServer").
 class TestServerControl : public QObject
 {
@@ -42,6 +45,8 @@ private:
     TestServer m_server;
 };
 
+#endif
+
 class Setup : public QObject
 {
     Q_OBJECT
@@ -49,13 +54,23 @@ public slots:
     void applicationAvailable()
     {
         registerQmlTypes(createSingletons(), EngineUse::Many);
+#ifdef TILLMARK_TEST_SERVER
         m_server = new TestServerControl;
+#endif
     }
-    void qmlEngineAvailable(QQmlEngine *engine) { engine->rootContext()->setContextProperty("testServer", m_server); }
-    void cleanupTestCase() { delete m_server; }
+#ifdef TILLMARK_TEST_SERVER
+    void qmlEngineAvailable(QQmlEngine *engine)
+    {
+        engine->rootContext()->setContextProperty("testServer", m_server);
+    }
+    void cleanupTestCase()
+    {
+        delete m_server;
+    }
 
 private:
     TestServerControl *m_server = nullptr;
+#endif
 };
 
 int main(int argc, char *argv[])

@@ -199,10 +199,13 @@ Item {
 
         function test_rowsNewestFirst() {
             showReceipts()
+            // The searched text is marked where it first occurs.
             var expected = [
-                { time: "2021-06-01T12:00:00", cameras: ["Entrance", "Till 1 Overhead"], text: "COFFEE 4.50\\nTOTAL 4.50" },
+                { time: "2021-06-01T12:00:00", cameras: ["Entrance", "Till 1 Overhead"],
+                  text: "COFFEE 4.50\\n<b><u>TOTAL</u></b> 4.50" },
                 { time: "2021-06-01T11:00:00", cameras: [], text: "REFUND" },
-                { time: "2021-06-01T10:00:00", cameras: ["Entrance"], text: "MILK 1.00\\nBREAD 2.00\\nTOTAL 3.00" },
+                { time: "2021-06-01T10:00:00", cameras: ["Entrance"],
+                  text: "MILK 1.00\\nBREAD 2.00\\n<b><u>TOTAL</u></b> 3.00" },
             ]
             for (var i = 0; i < expected.length; ++i) {
                 var item = row(i)
@@ -213,6 +216,23 @@ Item {
                 compare(content.text, expected[i].text, "row " + i)
                 compare(content.lineCount, 1)
             }
+        }
+
+        function test_countLineSaysWhatWasFound_data() {
+            return [
+                { tag: "none", body: "[]", text: "xyz", line: "No receipt contains \u201cxyz\u201d" },
+                { tag: "one", body: JSON.stringify([JSON.parse(receipts)[0]]), text: "milk", line: "1 receipt" },
+                { tag: "three", body: receipts, text: "TOTAL", line: "3 receipts" },
+            ]
+        }
+
+        function test_countLineSaysWhatWasFound(data) {
+            var line = findChild(page, "lblCount")
+            verify(!line.visible, "nothing to say before a search")
+            testServer.route("/poses/", 200, data.body, 0)
+            searchFor(data.text)
+            tryCompare(line, "text", data.line, 5000)
+            verify(line.visible)
         }
 
         function test_searchErrorGoesToTheMessageBox() {

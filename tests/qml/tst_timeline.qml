@@ -9,10 +9,14 @@ Item {
     width: 800
     height: 600
 
-    // The main window's message box, which the pages reach by name.
+    // The main window's message box and save dialog, which the pages reach by name.
     Popup {
         id: popMessage
         property string message: ""
+    }
+
+    SaveDialogStandIn {
+        id: saveFileDialog
     }
 
     Component {
@@ -240,6 +244,13 @@ Item {
                 mouseWheel(area, 100, midY(), 0, -120)
             compare(canvas.zoomFactor, 10)
             compare(canvas.xOffset, 0)
+            // "+" and "-" zoom as a notch of the wheel does, within the same limits.
+            area.forceActiveFocus()
+            keyClick(Qt.Key_Plus)
+            fuzzyCompare(canvas.zoomFactor, 10.96, 1e-9)
+            keyClick(Qt.Key_Minus)
+            keyClick(Qt.Key_Minus)
+            compare(canvas.zoomFactor, 10)
         }
 
         function test_zoomingOutAfterPanningDrawsNoTicksOutsideTheDay() {
@@ -361,22 +372,53 @@ Item {
             verify(isEmpty(image.at(Math.round(xInMinute(52)))))
         }
 
-        function test_selectionFromMidnightIsNotShaded() {
+        function test_selectionStaysInsideTheDay() {
             openTimeline([])
+            // Zoomed out after panning to the day's start, the view begins before midnight: a drag from
+            // there starts at 00:00, and a selection from 00:00 is shaded like any other.
             panToEnd(true)
-            leftDrag(xInMinute(0), xInMinute(5))
+            mouseWheel(area, 100, midY(), 0, -120)
+            verify(canvas.minuteStart < -10, canvas.minuteStart)
+            leftDrag(5, xInMinute(5))
             compare(canvas.selectMinuteStart, 0)
             compare(canvas.selectMinuteEnd, 5)
             compare(findChild(page, "lblRange").text, "0:0 - 0:5")
-            compare(canvas.selectionSpan(), null)
-            var image = pixels()
-            verify(isEmpty(image.at(Math.round(xInMinute(2)))))
-            // It can still be downloaded.
+            compare(findChild(page, "txtStart").text, "00:00")
+            verify(isSelectionShade(pixels().at(Math.round(xInMinute(2)))))
             verify(findChild(page, "btnDownload").enabled)
 
-            leftDrag(xInMinute(1), xInMinute(5))
-            image = pixels()
-            verify(isSelectionShade(image.at(Math.round(xInMinute(2)))))
+            // The same past the day's end: the selection stops at 24:00.
+            panToEnd(false)
+            mouseWheel(area, 100, midY(), 0, -120)
+            verify(canvas.minuteEnd > 1450, canvas.minuteEnd)
+            leftDrag(xInMinute(1430), canvas.width - 5)
+            compare(canvas.selectMinuteStart, 1430)
+            compare(canvas.selectMinuteEnd, 1440)
+            compare(findChild(page, "txtEnd").text, "24:00")
+            mousePress(area, canvas.width - 5, midY())
+            mouseRelease(area, canvas.width - 5, midY())
+            compare(canvas.selectMinuteStart, 1440)
+
+            // The keys stop at the day's ends too.
+            area.forceActiveFocus()
+            keyClick(Qt.Key_Right)
+            compare(canvas.selectMinuteEnd, 1440)
+            panToEnd(true)
+            leftDrag(xInMinute(1), xInMinute(2))
+            area.forceActiveFocus()
+            keyClick(Qt.Key_Left, Qt.ShiftModifier)
+            keyClick(Qt.Key_Left, Qt.ShiftModifier)
+            compare(canvas.selectMinuteStart, 0)
+            compare(canvas.selectMinuteEnd, 2)
+
+            // A typed time the day does not have is shown in red and not taken.
+            var start = findChild(page, "txtStart")
+            start.forceActiveFocus()
+            start.text = "25:00"
+            verify(!start.valid)
+            keyClick(Qt.Key_Tab)
+            compare(start.text, "00:00")
+            compare(canvas.selectMinuteStart, 0)
         }
 
         function test_downloadAsksForTheSelectedMinutes() {
@@ -389,6 +431,7 @@ Item {
             var box = findChild(page, "popDownload")
             var field = findChild(page, "txtDownload")
             mouseClick(findChild(page, "btnDownload"))
+            saveFileDialog.accept(saveFileDialog.currentFile) // the file offered: "download.mkv" here
             tryCompare(box, "visible", true)
             compare(field.text, "Waiting ...")
             verify(field.readOnly)
@@ -434,13 +477,33 @@ Item {
             messageSpy.wait(5000)
             compare(popMessage.message, "No such camera")
             popMessage.close()
+        }
 
-            messageSpy.clear()
-            testServer.route("/ec2/getCamerasEx", 500, "broken", 0)
-            StreamsList.loadStreams()
-            messageSpy.wait(5000)
-            verify(popMessage.message.length > 0)
-            popMessage.close()
+        function test_retryAfterFailedStartup_data() {
+            return [
+                { tag: "server time", path: "/api/getTime" },
+                { tag: "camera list", path: "/ec2/getCamerasEx" },
+            ]
+        }
+
+        // The failure shows beside "Retry", which asks again: the cameras come without a restart.
+        function test_retryAfterFailedStartup(data) {
+            StreamsList.clear()
+            serve([])
+            testServer.route(data.path, 500, "broken", 0)
+            page = createTemporaryObject(directionComponent, root)
+            var error = findChild(page, "lblLoadError")
+            tryVerify(function () { return error.text !== "" }, 5000)
+            verify(findChild(page, "loadErrorRow").visible)
+            compare(findChild(page, "lstStreams").count, 0)
+            compare(messageSpy.count, 0)
+
+            serve([])
+            mouseClick(findChild(page, "btnRetry"))
+            tryCompare(findChild(page, "lstStreams"), "count", 2, 5000)
+            verify(!findChild(page, "loadErrorRow").visible)
+            compare(testServer.lastTarget(), "/ec2/getCamerasEx")
+            compare(testServer.requestCount(), data.path === "/api/getTime" ? 2 : 1)
         }
 
         function test_cameraLoadingBoxFollowsTheList() {
@@ -515,6 +578,34 @@ Item {
             compare(picker.selectedDate.getMonth(), 11)
             compare(picker.selectedDate.getDate(), 7)
             compare(Utils.startDayTimestamp(picker.selectedDate), Utils.startDayTimestamp(day))
+        }
+
+        function test_closingWithoutOkKeepsTheDayInUse() {
+            var picker = createTemporaryObject(pickerComponent, root)
+            var inUse = new Date(2026, 11, 7)
+            picker.selectedDate = inUse
+            var shown = inUse.toLocaleDateString(Qt.locale(), Locale.ShortFormat)
+            var spy = createTemporaryObject(signalSpyComponent, root, { target: picker, signalName: "selectedDateChanged" })
+            mouseClick(picker)
+            tryCompare(picker.popup, "opened", true)
+            var calendar = findChild(picker.popup.contentItem, "calendar")
+            keyClick(Qt.Key_Left)
+            compare(calendar.selectedDate.getDate(), 6)
+            verify(picker.displayText !== shown)
+            keyClick(Qt.Key_Escape)
+            tryCompare(picker.popup, "visible", false)
+            compare(picker.displayText, shown)
+            compare(calendar.selectedDate.getDate(), 7)
+            compare(spy.count, 0)
+
+            // Return takes the day, as "Ok" does.
+            mouseClick(picker)
+            tryCompare(picker.popup, "opened", true)
+            keyClick(Qt.Key_Right)
+            keyClick(Qt.Key_Return)
+            tryCompare(picker.popup, "visible", false)
+            compare(spy.count, 1)
+            compare(picker.selectedDate.getDate(), 8)
         }
     }
 }

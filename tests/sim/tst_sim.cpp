@@ -818,9 +818,18 @@ void TestSim::stallUntilShutdown()
     QVERIFY(sim.start({ "--days", "1", "--stall", "/poses/" }));
     QNetworkAccessManager manager;
     QNetworkReply *stalled = manager.get(QNetworkRequest(QUrl(sim.posBase() + "/poses/")));
-    QTest::qWait(1500);
+    // Two answers, asked for one after the other behind it: the rest keeps answering, and an answer to
+    // the stalled request, had one been sent, would be in by the second.
+    QNetworkRequest nextRequest(QUrl(sim.posBase() + "/poses"));
+    // An idle connection kept open would hold up the server's shutdown below.
+    nextRequest.setRawHeader("Connection", "close");
+    QNetworkReply *next = manager.get(nextRequest);
+    QSignalSpy nextFinished(next, &QNetworkReply::finished);
+    QVERIFY(nextFinished.wait(30000));
+    QCOMPARE(next->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+    delete next;
+    QCOMPARE(get(sim.posBase() + "/poses").status, 200);
     QVERIFY(!stalled->isFinished());
-    QCOMPARE(get(sim.posBase() + "/poses").status, 200); // the rest keeps answering
 
     QElapsedTimer timer;
     timer.start();

@@ -1,5 +1,11 @@
 #include "e2e.h"
 
+#ifdef TILLMARK_WIDGETS_APPLICATION
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#endif
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -8,6 +14,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSet>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -50,6 +57,34 @@ ProbeResult probe(const QString &path)
     const QJsonObject format
         = QJsonDocument::fromJson(ffprobe.readAllStandardOutput()).object().value("format").toObject();
     return { format.value("format_name").toString(), format.value("duration").toString().toDouble() };
+}
+
+#ifdef TILLMARK_WIDGETS_APPLICATION
+QFileDialog *shownFileDialog()
+{
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (auto *dialog = qobject_cast<QFileDialog *>(window); dialog && dialog->isVisible())
+            return dialog;
+    }
+    return nullptr;
+}
+#endif
+
+void answerNextMessageBox(Qt::Key key)
+{
+#ifdef TILLMARK_WIDGETS_APPLICATION
+    auto *poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, key] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        poll->deleteLater();
+        QTest::keyClick(box, key);
+    });
+    poll->start(20);
+#else
+    Q_UNUSED(key)
+#endif
 }
 
 TextRecorder::TextRecorder(QObject *field)
@@ -98,11 +133,45 @@ void E2eTest::typeInto(const QString &field, const QString &text)
     QVERIFY2(item, qPrintable(field));
     click(item);
     QTRY_VERIFY(item->property("activeFocus").toBool());
-    QTest::keyClick(m_window, Qt::Key_A, Qt::ControlModifier);
-    for (const QChar c : text)
-        QTest::keyClick(m_window, c.toLatin1()); // no keyClicks for a window
+    press(Qt::Key_A, Qt::ControlModifier);
+    type(text);
     QCOMPARE(item->property("text").toString(), text);
 }
+
+void E2eTest::press(Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    QTest::keyClick(m_window, key, modifiers);
+}
+
+void E2eTest::type(const QString &text)
+{
+    for (const QChar c : text)
+        QTest::keyClick(m_window, c.toLatin1()); // no keyClicks for a window
+}
+
+QObject *E2eTest::focused() const
+{
+    return m_window->activeFocusItem();
+}
+
+#ifdef TILLMARK_WIDGETS_APPLICATION
+QLineEdit *E2eTest::saveDialogName()
+{
+    QFileDialog *dialog = nullptr;
+    if (!QTest::qWaitFor([&dialog] { return (dialog = shownFileDialog()) != nullptr; }, 5000))
+        return nullptr;
+    auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    return name && QTest::qWaitFor([name] { return name->hasFocus(); }, 5000) ? name : nullptr;
+}
+
+void E2eTest::acceptSaveDialog(QLineEdit *name)
+{
+    QTest::keyClick(name, Qt::Key_Return);
+    QTRY_VERIFY(!shownFileDialog());
+    m_window->requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+}
+#endif
 
 void E2eTest::logIn(int posPort, int vmsPort, const QString &user, const QString &password)
 {

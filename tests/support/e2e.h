@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+class QFileDialog;
+class QLineEdit;
 class QQmlApplicationEngine;
 class QQuickWindow;
 
@@ -18,6 +20,16 @@ struct ProbeResult {
 };
 
 ProbeResult probe(const QString &path);
+
+#ifdef TILLMARK_WIDGETS_APPLICATION
+/// The save dialog on screen: the Widgets one, which the window's dialog is where the platform has no
+/// native one. Null while none shows.
+QFileDialog *shownFileDialog();
+#endif
+
+/// Presses key in the next message box that opens (the save dialog's question before it overwrites a
+/// file): the box runs an event loop of its own, inside the key press that opened it.
+void answerNextMessageBox(Qt::Key key);
 
 /// Every text a field shows, in order.
 class TextRecorder : public QObject
@@ -45,6 +57,19 @@ protected:
     QPoint centreOf(QObject *item) const;
     void click(QObject *item);
     void typeInto(const QString &field, const QString &text);
+    /// Key presses on the window, as the keyboard sends them; text is typed character by character.
+    void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    void type(const QString &text);
+    /// The item that has the keyboard.
+    QObject *focused() const;
+#ifdef TILLMARK_WIDGETS_APPLICATION
+    /// The name field of the save dialog once the dialog shows and the field has the keyboard; null
+    /// when it does not come.
+    QLineEdit *saveDialogName();
+    /// Return in the save dialog's name field; once the dialog has closed, the window has the keyboard
+    /// again, as the desktop gives it back.
+    void acceptSaveDialog(QLineEdit *name);
+#endif
     /// Fills in the login page and presses "Login".
     void logIn(int posPort, int vmsPort, const QString &user, const QString &password);
 

@@ -9,6 +9,15 @@ TestServer::TestServer()
     : m_server(std::make_unique<httplib::Server>())
 {
     m_server->Get(".*", [this](const httplib::Request &request, httplib::Response &response) {
+        // Counted as the handler returns, whichever way: what it set is then sent.
+        struct Answered {
+            TestServer *server;
+            ~Answered()
+            {
+                std::lock_guard<std::mutex> lock(server->m_mutex);
+                ++server->m_answered;
+            }
+        } answered { this };
         Reply reply;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -117,6 +126,7 @@ void TestServer::reset()
     m_routes.clear();
     m_authRequired = false;
     m_requests.clear();
+    m_answered = 0;
 }
 
 std::vector<TestServer::Recorded> TestServer::requests() const
@@ -129,6 +139,12 @@ size_t TestServer::requestCount() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_requests.size();
+}
+
+size_t TestServer::answeredCount() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_answered;
 }
 
 void TestServer::releaseStalled()

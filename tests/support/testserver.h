@@ -62,6 +62,10 @@ public:
 
     std::vector<Recorded> requests() const;
     size_t requestCount() const;
+    /// Requests the server is done with: the answer handed to the connection after any delay (a
+    /// refused or stalled one counted too, once it ends). A request sent after this count has grown
+    /// is answered after that answer went out.
+    size_t answeredCount() const;
     /// Lets stalled requests go (they then end without an answer).
     void releaseStalled();
 
@@ -80,4 +84,5 @@ private:
     httpauth::Scheme m_scheme = httpauth::Scheme::Basic;
     httpauth::Account m_account;
     std::vector<Recorded> m_requests;
+    size_t m_answered = 0;
 };

@@ -2,6 +2,10 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QList>
+#include <QPair>
+#include <QProcess>
+#include <QSignalSpy>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -42,6 +46,30 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+/// A successful "/ec2/recordedTimePeriods" reply with one element holding the given
+/// "startTimeMs"/"durationMs" pairs.
+inline QByteArray periodsBody(const QList<QPair<QByteArray, QByteArray>> &periods)
+{
+    QByteArray list;
+    for (const auto &period : periods) {
+        if (!list.isEmpty())
+            list += ',';
+        list += "{\"startTimeMs\":\"" + period.first + "\",\"durationMs\":\"" + period.second + "\"}";
+    }
+    return "{\"error\":\"0\",\"errorString\":\"\",\"reply\":[{\"guid\":\"{s}\",\"periods\":[" + list + "]}]}";
+}
+
+/// Starts a child process that does nothing and waits, under the event loop, until its end has been
+/// delivered. What ended before it started (another process, a reply) has reported all it would by
+/// then: a "nothing else happens" check goes after this, not after a fixed sleep.
+inline bool waitForAnotherProcessToEnd(int timeoutMs = 30000)
+{
+    QProcess process;
+    QSignalSpy finished(&process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+    process.start(QStringLiteral("/bin/sh"), { QStringLiteral("-c"), QStringLiteral(":") });
+    return finished.wait(timeoutMs) && process.exitCode() == 0;
 }
 
 /// Sets the local time zone of the process (TZ) while it lives, then puts the previous one back.
