@@ -15,12 +15,6 @@ Page {
         popMessage.open()
     }
 
-    /// Text with the password of every "scheme://user:password@" replaced by "***": the clip URL
-    /// carries the video server's credentials, and neither the log nor the screen may show them.
-    function maskCredentials(text) {
-        return String(text).replace(/(\w+:\/\/[^:@\/\s]*):[^@\/\s]*@/g, "$1:***@")
-    }
-
     /// The path behind the save dialog's answer. The dialog may give the URL percent-encoded
     /// ("my%20clip.mp4"), and FFmpeg must write exactly the file that was chosen.
     function chosenPath(url) {
@@ -52,22 +46,23 @@ Page {
         posSearching.searchByContent(txtText.text)
     }
 
-    function exportAround(createdAt, streamId, streamName) {
-        var from = Utils.addDateTime(createdAt, -90)
-        var to = Utils.addDateTime(createdAt, 90)
+    /// Asks where to put the export of the three minutes around a receipt, then starts it. Refused at
+    /// once, with the running export named, while another one runs.
+    function exportAround(createdAt, streamId, streamName, content, highQuality) {
+        var busy = exporter.busyRefusal()
+        if (busy !== "") {
+            showError(busy)
+            return
+        }
         saveFileDialog.okCallback = function (url) {
-            merger.filePath = page.chosenPath(url)
-            // The window and the camera travel together, whatever the camera box shows by the time
-            // the POS server answers.
-            downloader.start = from
-            downloader.end = to
-            downloader.streamId = streamId
-            downloader.downloadByISODate(from, to, streamId)
+            // The receipt, the camera and the window travel together in the job, whatever the detail
+            // box shows by the time the servers answer.
+            exporter.exportReceipt(createdAt, content === undefined ? "" : content, streamId, streamName,
+                                   highQuality === true, page.chosenPath(url))
         }
         saveFileDialog.cancelCallback = function () { }
-        // Joined rather than filled in with arg(): a camera name holding "%2" stays as it is.
-        var suggested = "file:///" + streamName + "-" + Utils.formatDatetimeForDownload(from) + "-"
-                + Utils.formatDatetimeForDownload(to)
+        var suggested = exporter.suggestedFile(streamName, Utils.addDateTime(createdAt, -90),
+                                               Utils.addDateTime(createdAt, 90))
         saveFileDialog.currentFile = suggested
         saveFileDialog.open()
         // A dialog that is built on its first opening (the Widgets one where the platform has no native
@@ -76,35 +71,33 @@ Page {
             saveFileDialog.currentFile = suggested
     }
 
-    Merger {
-        id: merger
-        objectName: "merger"
-        onStarted: {
-            popDetail.close()
-            downloading.frame = "0"
-            downloading.open()
+    ExportController {
+        id: exporter
+        objectName: "exporter"
+        onJobChanged: {
+            if (job && job.isRunning) {
+                popDetail.close()
+                downloading.open()
+            }
         }
-        onFrameProcessed: downloading.frame = frame
-        onFinished: downloading.close()
-        onErrorOccured: {
+        // The next box opens before the progress box closes, so that the keys go to it.
+        onJobEnded: {
+            if (job.state === ExportJob.Done) {
+                exportDone.videoPath = job.videoPath
+                exportDone.open()
+            } else if (job.state === ExportJob.Cancelled) {
+                page.showError(job.message)
+            } else {
+                page.showError(qsTr("Export failed: %1").arg(job.message) + I18n.localeNotify)
+            }
             downloading.close()
-            page.showError("Error: %1".arg(page.maskCredentials(message)))
         }
+        onRefused: page.showError(message)
+        onVerified: page.showError(report)
     }
 
-    PosDownloader {
-        id: downloader
-        objectName: "downloader"
-        property var start
-        property var end
-        property string streamId
-        onPosDownloaded: {
-            var url = Utils.getVideoUrl(streamId, start, end)
-            console.log(page.maskCredentials(url))
-            merger.merge(url, "sub.ass")
-        }
-        // The export does not start; the detail box stays open under the message.
-        onErrorOccured: page.showError(message)
+    footer: ExportVerify {
+        controller: exporter
     }
 
     PosSearching {
@@ -260,9 +253,12 @@ Page {
         property date createdAt: new Date()
         property alias message: txtContent.text
         property var streams: []
+        // Over the window rather than this page: a receipt can be opened, and its export followed, from
+        // the recordings page as well, while this page is out of view.
+        parent: Overlay.overlay
         anchors.centerIn: parent
-        width: page.width * 0.8
-        height: page.height * 0.8
+        width: parent.width * 0.8
+        height: parent.height * 0.8
         modal: true
         dim: true
         // Keys go to the box while it is open (Tab through it, Escape closes it).
@@ -320,6 +316,26 @@ Page {
                 valueRole: "strmId"
                 Accessible.name: qsTr("Camera") + I18n.localeNotify
             }
+            ComboBox {
+                id: cbQuality
+                objectName: "cbQuality"
+                Layout.fillWidth: true
+                // The video server's usual stream, or its high-quality one (a larger download).
+                model: [qsTr("Standard quality (hi=0)") + I18n.localeNotify,
+                    qsTr("High quality (hi=1)") + I18n.localeNotify]
+                Accessible.name: qsTr("Video quality") + I18n.localeNotify
+            }
+            Label {
+                id: lblNotExportable
+                objectName: "lblNotExportable"
+                Layout.fillWidth: true
+                visible: text !== ""
+                wrapMode: Text.Wrap
+                color: "darkred"
+                text: exporter.refusalFor(popDetail.createdAt, popDetail.streams) + I18n.localeNotify
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+            }
             RowLayout {
                 Layout.alignment: Qt.AlignHCenter
                 Button {
@@ -327,42 +343,47 @@ Page {
                     text: qsTr("Close") + I18n.localeNotify
                     onClicked: popDetail.close()
                 }
-                Button {
-                    objectName: "btnExport"
-                    text: qsTr("Download 3 mins around") + I18n.localeNotify
-                    onClicked: page.exportAround(popDetail.createdAt,
-                                                 cbStream.currentValue === undefined ? "" : cbStream.currentValue,
-                                                 cbStream.currentText)
+                // A disabled button hears no hover: the item around it shows why it is disabled.
+                Item {
+                    implicitWidth: btnExport.implicitWidth
+                    implicitHeight: btnExport.implicitHeight
+                    HoverHandler {
+                        id: exportHover
+                    }
+                    Button {
+                        id: btnExport
+                        objectName: "btnExport"
+                        anchors.fill: parent
+                        enabled: lblNotExportable.text === ""
+                        text: qsTr("Download 3 mins around") + I18n.localeNotify
+                        ToolTip.visible: exportHover.hovered && !enabled
+                        ToolTip.text: lblNotExportable.text
+                        Accessible.description: lblNotExportable.text
+                        onClicked: page.exportAround(popDetail.createdAt,
+                                                     cbStream.currentValue === undefined ? "" : cbStream.currentValue,
+                                                     cbStream.currentText, popDetail.message,
+                                                     cbQuality.currentIndex === 1)
+                    }
                 }
             }
         }
     }
 
-    Popup {
+    ExportProgress {
         id: downloading
         objectName: "downloading"
-        property string frame: "0"
+        parent: Overlay.overlay
         anchors.centerIn: parent
-        width: page.width * 0.6
-        modal: true
-        dim: true
+        width: parent.width * 0.6
+        job: exporter.job
+        onCancelRequested: exporter.cancel()
+    }
 
-        ColumnLayout {
-            anchors.fill: parent
-
-            ProgressBar {
-                Layout.fillWidth: true
-                indeterminate: true
-            }
-            Label {
-                text: qsTr("Downloading") + I18n.localeNotify
-            }
-            TextField {
-                objectName: "txtFrames"
-                Layout.fillWidth: true
-                readOnly: true
-                text: "Processed: %1 frame(s)".arg(downloading.frame)
-            }
-        }
+    ExportDone {
+        id: exportDone
+        objectName: "exportDone"
+        parent: Overlay.overlay
+        anchors.centerIn: parent
+        onOpenFolderRequested: exporter.openFolder(videoPath)
     }
 }

@@ -2,8 +2,9 @@
 # Takes docs/timeline.png (or the path given): the timeline page of the real program against the
 # simulated servers, with yesterday's recordings of a camera and a selection on it, on a virtual
 # display. Drives the window with xdotool, by the keyboard but for one button. Then, next to it,
-# search.png (the search page with the receipts that mention coffee) and export-frame.png (a frame of
-# one receipt's export, taken from the exported MP4 with ffmpeg).
+# search.png (the search page with the receipts that mention coffee), export-progress.png (the export's
+# progress box with "Cancel"), export-done.png (the message at its end) and export-frame.png (a frame of
+# the exported MP4, taken with ffmpeg).
 #
 #   bash scripts/screenshot.sh [output.png]      TILLMARK_BUILD_DIR: the build to use (default build/)
 set -euo pipefail
@@ -108,11 +109,19 @@ sleep 1
 xdotool key ctrl+a
 type_text "$work/receipt export.mp4"
 xdotool key Return
-# The merge logs "finished" when FFmpeg ends.
-for _ in $(seq 1 240); do
-    grep -q '^Debug: finished' "$work/logs.txt" 2>/dev/null && break
-    sleep 0.5
-done
+# Saves the window as $2 a second after the program has logged a line starting with $1 (or after two minutes).
+shot_after_log() {
+    for _ in $(seq 1 1200); do
+        grep -q "^Debug: $1" "$work/logs.txt" 2>/dev/null && break
+        sleep 0.1
+    done
+    sleep 1
+    import -window root "$docs/$2"
+    echo "screenshot: wrote $docs/$2"
+}
+# The progress box once FFmpeg encodes, then the message at the end.
+shot_after_log "FFmpeg started" export-progress.png
+shot_after_log "Export finished" export-done.png
 # A second into the receipt, which comes up 90 seconds into the clip.
 ffmpeg -v error -y -ss 91 -i "$work/receipt export.mp4" -frames:v 1 "$docs/export-frame.png"
 echo "screenshot: wrote $docs/export-frame.png"

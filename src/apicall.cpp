@@ -5,6 +5,7 @@
 #include "property.h"
 #include "request.h"
 
+#include <QDateTime>
 #include <QNetworkReply>
 
 ApiCall::ApiCall(QObject *parent)
@@ -80,6 +81,9 @@ void ApiCall::parseTimeData(const QByteArray &body)
         return;
     }
     AppState::get()->setTimezoneOffsetMS(time.offsetMs);
+    // Kept for the record of an export: a server clock that is off moves every recorded time.
+    AppState::get()->setVmsClockOffsetMs(
+        time.utcMs ? std::optional<qint64>(*time.utcMs - QDateTime::currentMSecsSinceEpoch()) : std::nullopt);
 }
 
 void ApiCall::download(QString id, qulonglong timestamp, int duration, QString path)

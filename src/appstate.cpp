@@ -49,6 +49,16 @@ int AppState::timezoneOffsetMS() const
     return m_timezoneOffsetMS;
 }
 
+std::optional<qint64> AppState::vmsClockOffsetMs() const
+{
+    return m_vmsClockOffsetMs;
+}
+
+void AppState::setVmsClockOffsetMs(std::optional<qint64> value)
+{
+    m_vmsClockOffsetMs = value;
+}
+
 QFile *AppState::currentFile() const
 {
     return m_currentFile;

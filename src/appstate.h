@@ -2,6 +2,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class QFile;
 
 /// Connection settings shared by every request, and the file of the running clip download.
@@ -26,6 +28,9 @@ public:
     QString user() const;
     QString password() const;
     int timezoneOffsetMS() const;
+    /// How far the video server's clock was ahead of this machine's when it was last asked (after the
+    /// login), in milliseconds; unknown when the server did not say.
+    std::optional<qint64> vmsClockOffsetMs() const;
     QFile *currentFile() const;
     QString currentFilePath() const;
 
@@ -34,6 +39,7 @@ public:
     void setUser(const QString &value);
     void setPassword(const QString &value);
     void setTimezoneOffsetMS(int value);
+    void setVmsClockOffsetMs(std::optional<qint64> value);
     /// Not owned: the clip download opens and destroys the file.
     void setCurrentFile(QFile *file);
     void setCurrentFilePath(QString path);
@@ -55,4 +61,5 @@ private:
     QFile *m_currentFile = nullptr;
     QString m_currentFilePath;
     int m_timezoneOffsetMS = 0;
+    std::optional<qint64> m_vmsClockOffsetMs;
 };

@@ -60,6 +60,10 @@ ServerTime parseServerTime(const QByteArray &body)
     if (!result.refusal) {
         const QJsonObject reply = top.value(QStringLiteral("reply")).toObject();
         result.offsetMs = reply.value(QStringLiteral("timeZoneOffset")).toString().toInt();
+        bool isNumber = false;
+        const qint64 utcMs = reply.value(QStringLiteral("utcTime")).toString().toLongLong(&isNumber);
+        if (isNumber)
+            result.utcMs = utcMs;
     }
     return result;
 }
@@ -116,7 +120,8 @@ QList<PosData> parsePosResult(QByteArray body, QString streamId)
         const QJsonObject transaction = element.toObject();
         PosData record;
         record.content = transaction.value(textKey).toString();
-        record.createdAt = QDateTime::fromString(transaction.value(receivedKey).toString(), Qt::ISODate);
+        record.receivedAtText = transaction.value(receivedKey).toString();
+        record.createdAt = QDateTime::fromString(record.receivedAtText, Qt::ISODate);
         const QJsonArray streams = transaction.value(deviceKey).toObject().value(streamsKey).toArray();
         bool keep = streamId.isEmpty();
         record.streams.reserve(streams.size());

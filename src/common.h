@@ -24,6 +24,8 @@ struct PosData {
     /// Keeps the zone or offset the server wrote; invalid when it gave none that can be read.
     QDateTime createdAt;
     QList<StreamData> streams;
+    /// "received_at" exactly as the server wrote it, for the record an export keeps.
+    QString receivedAtText;
 };
 
 /// What a server-time reply says: the server's refusal, or its offset from UTC.
@@ -31,6 +33,8 @@ struct ServerTime {
     /// Set when the server refused; its text, possibly empty.
     std::optional<QString> refusal;
     int offsetMs = 0;
+    /// The server's own clock, in milliseconds since the epoch, when it says ("utcTime").
+    std::optional<qint64> utcMs;
 };
 
 /// What a recorded-periods reply says: the server's refusal, or the periods.

@@ -1,6 +1,7 @@
 #include "filedownload.h"
 
 #include "request.h"
+#include "sha256.h"
 
 #include <QFile>
 #include <QNetworkReply>
@@ -36,6 +37,9 @@ bool FileDownload::start(QNetworkAccessManager &manager, const QString &urlText,
     }
     m_file = std::move(file);
     m_written = 0;
+    m_sha256.clear();
+    if (m_hash)
+        m_hash = std::make_unique<BackgroundSha256>(); // nothing of an earlier transfer
     m_cancelling = false;
 
     QNetworkReply *reply = Request::get(manager, urlText);
@@ -55,6 +59,19 @@ void FileDownload::cancel()
         return;
     m_cancelling = true;
     m_reply->abort(); // finishes the reply at once; onFinished tells the cancel from a failure
+}
+
+void FileDownload::setHashing(bool on)
+{
+    if (on && !m_hash)
+        m_hash = std::make_unique<BackgroundSha256>();
+    else if (!on)
+        m_hash.reset();
+}
+
+QString FileDownload::sha256() const
+{
+    return m_sha256;
 }
 
 bool FileDownload::isRunning() const
@@ -104,16 +121,25 @@ void FileDownload::onProgress(qint64 received, qint64 total)
 
 bool FileDownload::write(const QByteArray &data)
 {
-    if (data.isEmpty() || !m_file)
+    if (store(data))
         return true;
-    if (m_file->write(data) == data.size()) {
-        m_written += data.size();
-        return true;
-    }
     Request::abortWithReason(m_reply,
         tr("Writing \"%1\" failed (%2); the download was stopped and the file is incomplete.")
             .arg(m_path, m_file->errorString()));
     return false;
+}
+
+bool FileDownload::store(const QByteArray &data)
+{
+    if (data.isEmpty() || !m_file)
+        return true;
+    if (m_file->write(data) != data.size())
+        return false;
+    m_written += data.size();
+    // Hashed as written, so that the digest is that of the file without reading it again.
+    if (m_hash)
+        m_hash->addData(data);
+    return true;
 }
 
 void FileDownload::onFinished()
@@ -133,11 +159,9 @@ void FileDownload::onFinished()
     if (reply->error() != QNetworkReply::NoError) {
         error = Request::errorText(reply);
     } else {
-        const QByteArray rest = reply->readAll();
-        if (m_file && !rest.isEmpty() && m_file->write(rest) != rest.size()) {
+        if (!store(reply->readAll())) {
             error = tr("Writing \"%1\" failed (%2); the file is incomplete.").arg(m_path, m_file->errorString());
         } else {
-            m_written += rest.size();
             // The network layer may end a transfer whose connection dropped early without an error.
             const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
             if (announced.isValid() && m_written < announced.toLongLong()) {
@@ -149,6 +173,8 @@ void FileDownload::onFinished()
         }
     }
     closeFile();
+    if (m_hash && error.isEmpty())
+        m_sha256 = m_hash->hexResult();
     if (error.isEmpty())
         emit succeeded();
     else

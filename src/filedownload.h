@@ -6,6 +6,7 @@
 #include <memory>
 
 class QFile;
+class BackgroundSha256;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -23,6 +24,8 @@ public:
     /// Opens path for writing (an existing file is truncated) and sends the request. False, with
     /// nothing sent and no signal, when the file cannot be opened; openError() then says why.
     bool start(QNetworkAccessManager &manager, const QString &urlText, const QString &path);
+    /// Hash the bytes of the next start() as they are written; sha256() then gives the digest.
+    void setHashing(bool on);
     /// Stops the transfer, closes and removes the partial file, then emits cancelled(). Does nothing
     /// when no transfer runs.
     void cancel();
@@ -33,6 +36,8 @@ public:
     /// The open file while the transfer runs, else null.
     QFile *file() const;
     qint64 written() const;
+    /// The SHA-256 of the bytes written, as hex, once succeeded() has come; else empty.
+    QString sha256() const;
 
 signals:
     /// Bytes received so far and the total the server announced, -1 when it announced none.
@@ -47,12 +52,16 @@ private:
     void onFinished();
     /// Writes all of data; on a short write stops the transfer with the reason and returns false.
     bool write(const QByteArray &data);
+    /// Writes, counts and hashes data; false on a short write.
+    bool store(const QByteArray &data);
     void closeFile();
 
     QString m_path;
     QString m_openError;
     std::unique_ptr<QFile> m_file;
     QPointer<QNetworkReply> m_reply;
+    std::unique_ptr<BackgroundSha256> m_hash;
+    QString m_sha256;
     qint64 m_written = 0;
     bool m_cancelling = false;
 };

@@ -11,12 +11,6 @@ namespace {
 /// Enough to hold FFmpeg's closing complaint and what led to it.
 const int kKeptLines = 5;
 
-/// Decodes a chunk as FFmpeg wrote it; anything after a NUL byte is not text.
-QString decodeChunk(const QByteArray &chunk)
-{
-    return QString::fromUtf8(chunk.constData(), int(qstrnlen(chunk.constData(), uint(chunk.size()))));
-}
-
 /// The status lines FFmpeg rewrites in place while it works; they say nothing about a failure.
 bool isProgressLine(const QString &line)
 {
@@ -25,6 +19,87 @@ bool isProgressLine(const QString &line)
 
 } // namespace
 
+void FfmpegMessages::clear()
+{
+    m_partialLine.clear();
+    m_lastLines.clear();
+    m_versionLine.clear();
+    m_frameRate.reset();
+    m_inputSeconds.reset();
+}
+
+void FfmpegMessages::add(const QByteArray &chunk)
+{
+    addLines(Merger::decodeChunk(chunk));
+}
+
+QString FfmpegMessages::versionLine() const
+{
+    return m_versionLine;
+}
+
+std::optional<double> FfmpegMessages::frameRate() const
+{
+    return m_frameRate;
+}
+
+std::optional<double> FfmpegMessages::inputSeconds() const
+{
+    return m_inputSeconds;
+}
+
+void FfmpegMessages::addLines(const QString &text)
+{
+    const QString all = m_partialLine + text;
+    int begin = 0;
+    for (int i = 0; i < all.size(); ++i) {
+        const QChar c = all.at(i);
+        if (c != QLatin1Char('\n') && c != QLatin1Char('\r'))
+            continue;
+        const QString line = all.mid(begin, i - begin).trimmed();
+        begin = i + 1;
+        if (line.isEmpty() || isProgressLine(line))
+            continue;
+        if (m_versionLine.isEmpty() && line.startsWith(QLatin1String("ffmpeg version ")))
+            m_versionLine = line;
+        readStreamFacts(line);
+        m_lastLines.append(Merger::withoutCredentials(line));
+        if (m_lastLines.size() > kKeptLines)
+            m_lastLines.removeFirst();
+    }
+    m_partialLine = all.mid(begin);
+}
+
+void FfmpegMessages::readStreamFacts(const QString &line)
+{
+    // "Duration: 00:03:00.00, start: ..." of the first input, and its video stream,
+    // "Stream #0:0: Video: h264 (High), yuv420p(progressive), 1920x1080, 25 fps, 25 tbr, 1k tbn".
+    static const QRegularExpression duration(QStringLiteral("^Duration: (\\d+):(\\d\\d):(\\d\\d(?:\\.\\d+)?)"));
+    static const QRegularExpression rate(QStringLiteral(", (\\d+(?:\\.\\d+)?) (?:fps|tbr)\\b"));
+    if (!m_inputSeconds) {
+        const QRegularExpressionMatch match = duration.match(line);
+        if (match.hasMatch()) {
+            m_inputSeconds = match.captured(1).toDouble() * 3600 + match.captured(2).toDouble() * 60
+                + match.captured(3).toDouble();
+        }
+    }
+    if (!m_frameRate && line.startsWith(QLatin1String("Stream #")) && line.contains(QLatin1String(": Video: "))) {
+        const QRegularExpressionMatch match = rate.match(line);
+        if (match.hasMatch() && match.captured(1).toDouble() > 0)
+            m_frameRate = match.captured(1).toDouble();
+    }
+}
+
+QString FfmpegMessages::exitText(int exitCode)
+{
+    addLines(QStringLiteral("\n"));
+    if (!m_lastLines.isEmpty())
+        qDebug() << "FFmpeg's last messages:" << m_lastLines;
+    return m_lastLines.isEmpty()
+        ? Merger::tr("FFmpeg ended with exit code %1.").arg(exitCode)
+        : Merger::tr("FFmpeg ended with exit code %1: %2").arg(QString::number(exitCode), m_lastLines.constLast());
+}
+
 Merger::Merger(QObject *parent)
     : QObject(parent)
 {
@@ -32,6 +107,9 @@ Merger::Merger(QObject *parent)
 
 Merger::~Merger()
 {
+    // Nobody is left to hear about the end of a run killed here.
+    if (m_process)
+        m_process->disconnect(this);
     stopProcess();
 }
 
@@ -57,6 +135,11 @@ QString Merger::programName()
 #endif
 }
 
+QString Merger::decodeChunk(const QByteArray &chunk)
+{
+    return QString::fromUtf8(chunk.constData(), int(qstrnlen(chunk.constData(), uint(chunk.size()))));
+}
+
 std::optional<QString> Merger::frameFromChunk(const QByteArray &chunk)
 {
     static const QRegularExpression progress(QStringLiteral("frame=(.+?)fps=.+?\\r"));
@@ -69,8 +152,7 @@ std::optional<QString> Merger::frameFromChunk(const QByteArray &chunk)
 void Merger::merge(QString urlVideo, QString subFile)
 {
     stopProcess();
-    m_partialLine.clear();
-    m_lastLines.clear();
+    m_messages.clear();
 
     m_process = new QProcess();
     connect(m_process, &QProcess::readyReadStandardError, this, &Merger::onStandardError);
@@ -102,7 +184,7 @@ void Merger::onStandardError()
     // in either order; the page must hear of the start before the first frame count.
     reportStart();
     const QByteArray chunk = m_process->readAllStandardError();
-    rememberLines(decodeChunk(chunk));
+    m_messages.add(chunk);
     if (const std::optional<QString> frame = frameFromChunk(chunk))
         emit frameProcessed(*frame);
 }
@@ -120,37 +202,12 @@ QString Merger::withoutCredentials(QString text)
     return text;
 }
 
-void Merger::rememberLines(const QString &text)
-{
-    const QString all = m_partialLine + text;
-    int begin = 0;
-    for (int i = 0; i < all.size(); ++i) {
-        const QChar c = all.at(i);
-        if (c != QLatin1Char('\n') && c != QLatin1Char('\r'))
-            continue;
-        const QString line = all.mid(begin, i - begin).trimmed();
-        begin = i + 1;
-        if (line.isEmpty() || isProgressLine(line))
-            continue;
-        m_lastLines.append(withoutCredentials(line));
-        if (m_lastLines.size() > kKeptLines)
-            m_lastLines.removeFirst();
-    }
-    m_partialLine = all.mid(begin);
-}
-
 void Merger::onFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
     qDebug() << "finished";
     // A crash has already been reported through the process error.
-    if (exitStatus == QProcess::NormalExit && exitCode != 0) {
-        rememberLines(QStringLiteral("\n"));
-        if (!m_lastLines.isEmpty())
-            qDebug() << "FFmpeg's last messages:" << m_lastLines;
-        emit errorOccured(m_lastLines.isEmpty()
-                ? tr("FFmpeg ended with exit code %1.").arg(exitCode)
-                : tr("FFmpeg ended with exit code %1: %2").arg(QString::number(exitCode), m_lastLines.constLast()));
-    }
+    if (exitStatus == QProcess::NormalExit && exitCode != 0)
+        emit errorOccured(m_messages.exitText(exitCode));
     emit finished();
 }
 
@@ -158,12 +215,13 @@ void Merger::stopProcess()
 {
     if (!m_process)
         return;
-    // The old run's last signals would read as the outcome of the new one.
-    m_process->disconnect(this);
+    // The run that is stopped reports its end (killed: error 1, then finished) before the next one
+    // starts, so that no export dies without a word; only then are its signals let go.
     if (m_process->state() != QProcess::NotRunning) {
         m_process->kill();
         m_process->waitForFinished();
     }
+    m_process->disconnect(this);
     delete m_process;
     m_process = nullptr;
 }

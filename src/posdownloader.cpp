@@ -1,10 +1,10 @@
 #include "posdownloader.h"
 
 #include "appstate.h"
+#include "exportpackage.h"
 #include "request.h"
 
 #include <QDebug>
-#include <QFile>
 #include <QFileInfo>
 #include <QNetworkReply>
 #include <QStringRef>
@@ -71,6 +71,34 @@ void appendTime(QString &out, qint64 ms)
     out.append(QLatin1String(".00"));
 }
 
+/// A receipt line as the script must hold it to be drawn as printed: braces escaped, so that they open
+/// no override block; a word joiner after each backslash, so that none starts an escape such as "\N";
+/// control characters, which the renderer would not show, as spaces.
+QString escapedLine(const QString &line)
+{
+    // Unicode's control characters (category Cc), without a table lookup.
+    const auto isControl = [](QChar c) { return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f); };
+    const auto special = [&isControl](QChar c) {
+        return c == QLatin1Char('{') || c == QLatin1Char('}') || c == QLatin1Char('\\') || isControl(c);
+    };
+    if (std::none_of(line.begin(), line.end(), special))
+        return line;
+    QString out;
+    out.reserve(line.size() + 8);
+    for (const QChar c : line) {
+        if (c == QLatin1Char('{') || c == QLatin1Char('}')) {
+            out.append(QLatin1Char('\\'));
+            out.append(c);
+        } else if (c == QLatin1Char('\\')) {
+            out.append(c);
+            out.append(QChar(0x2060));
+        } else {
+            out.append(isControl(c) ? QChar(QLatin1Char(' ')) : c);
+        }
+    }
+    return out;
+}
+
 /// The lines of one record: they share a start, so they are active together from it until each ends.
 struct Receipt {
     qint64 startMs;
@@ -115,10 +143,13 @@ QString _convertToAss(QDateTime start, const QList<PosData> &records)
 
     std::vector<qint64> points;
     points.reserve(size_t(pairs.size()) * 2);
+    QVector<QString> shown;
+    shown.reserve(pairs.size());
     for (const LinePair &pair : qAsConst(pairs)) {
         points.push_back(pair.startMs);
         points.push_back(pair.endMs);
         qDebug() << pair.startMs << "-" << pair.endMs << ":" << pair.text << " (" << pair.holdMs << ")";
+        shown.append(escapedLine(pair.text));
     }
     std::sort(points.begin(), points.end());
     points.erase(std::unique(points.begin(), points.end()), points.end());
@@ -174,7 +205,7 @@ QString _convertToAss(QDateTime start, const QList<PosData> &records)
             const Receipt &receipt = receipts[size_t(*it)];
             for (int p = std::max(receipt.firstPair, firstLive); p < receipt.endPair && count < kMaxRows; ++p) {
                 rows.push_back(p);
-                length += pairs.at(p).text.size() + lineBreak.size();
+                length += shown.at(p).size() + lineBreak.size();
                 ++count;
             }
         }
@@ -190,7 +221,7 @@ QString _convertToAss(QDateTime start, const QList<PosData> &records)
         script.append(stamps.midRef(stampAt[k], stampAt[k + 1] - stampAt[k]));
         script.append(eventMiddle);
         for (size_t r = rowsAt[k - 1]; r < rowsAt[k]; ++r) {
-            script.append(pairs.at(rows[r]).text);
+            script.append(shown.at(rows[r]));
             script.append(lineBreak);
         }
         script.append(QLatin1Char('\n'));
@@ -243,17 +274,9 @@ bool PosDownloader::writeScript(const QString &script, QString *error)
 {
     // FFmpeg reads this file next: a script cut short, or one left over from an earlier export,
     // would burn the wrong receipts into the video.
-    QFile file(QStringLiteral("sub.ass"));
-    const QByteArray bytes = script.toUtf8();
-    bool ok
-        = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() && file.flush();
-    if (ok) {
-        file.close();
-        ok = file.error() == QFileDevice::NoError;
-    }
-    if (!ok) {
-        *error = tr("Can't write the subtitle file \"%1\": %2")
-                     .arg(QFileInfo(file).absoluteFilePath(), file.errorString());
-    }
-    return ok;
+    const QString path = QStringLiteral("sub.ass");
+    const QString failure = writeWholeFile(path, script.toUtf8());
+    if (!failure.isEmpty())
+        *error = tr("Can't write the subtitle file \"%1\": %2").arg(QFileInfo(path).absoluteFilePath(), failure);
+    return failure.isEmpty();
 }

@@ -98,6 +98,11 @@ QString Utils::formatDateTime(QDateTime dt)
 
 QString Utils::formatDatetimeForDownload(QDateTime dt)
 {
+    return downloadStamp(dt);
+}
+
+QString Utils::downloadStamp(const QDateTime &dt)
+{
     const QDate date = dt.date();
     const QTime time = dt.time();
     const QChar zero('0');

@@ -16,6 +16,8 @@ public:
 
     /// The most recently constructed instance.
     static Utils *get();
+    /// "yyyyMMdd_hhmmss" for file names, the year without added zeros.
+    static QString downloadStamp(const QDateTime &dt);
 
 public slots:
     bool isDebug() const;
@@ -35,7 +37,7 @@ public slots:
     qulonglong datetimeToSecsSinceEpoch(QDateTime dt);
     /// ISO 8601 in the date-time's own time spec, without fractions of a second.
     QString formatDateTime(QDateTime dt);
-    /// "yyyyMMdd_hhmmss" for file names, the year without added zeros.
+    /// downloadStamp(), for the pages.
     QString formatDatetimeForDownload(QDateTime dt);
     QString fileUriToFilePath(QString fileUri);
     /// The file URL of name in the working directory, where the program keeps its working files.

@@ -218,6 +218,12 @@ void TestE2eKeyboard::loginToDownloadAndExport()
     QVERIFY2(!message->property("visible").toBool(), qPrintable(message->property("message").toString()));
     const ProbeResult video = probe(exported);
     QVERIFY2(std::abs(video.duration - 180) < 1, qPrintable(QString::number(video.duration)));
+    // The end of the export says where it went; Escape puts it away.
+    QObject *exportDone = find("exportDone");
+    QTRY_VERIFY(exportDone->property("opened").toBool());
+    QCOMPARE(focused(), find("btnExportOpenFolder"));
+    press(Qt::Key_Escape);
+    QTRY_VERIFY(!exportDone->property("visible").toBool());
 
     // Log out: back on the login page with the servers and the user kept, the cursor in the empty
     // password field.

@@ -46,6 +46,24 @@ QString formatTime(qint64 ms)
         .arg(seconds, 2, 10, QChar('0'));
 }
 
+/// A receipt line as the script holds it: "{" and "}" escaped with a backslash, a word joiner after
+/// every backslash of the receipt, control characters as spaces.
+QString escaped(const QString &line)
+{
+    QString out;
+    for (const QChar c : line) {
+        if (c == '\\')
+            out += QString("\\") + QChar(0x2060);
+        else if (c == '{' || c == '}')
+            out += QString("\\") + c;
+        else if (c.category() == QChar::Other_Control)
+            out += ' ';
+        else
+            out += c;
+    }
+    return out;
+}
+
 QList<LinePair> linePairs(const QDateTime &start, const QList<PosData> &records)
 {
     QList<LinePair> pairs;
@@ -81,7 +99,7 @@ QString convert(const QDateTime &start, const QList<PosData> &records)
         int counter = 1;
         for (const LinePair &pair : pairs) {
             if (pair.startMs <= t && t < pair.endMs) {
-                text += pair.text + "\\N";
+                text += escaped(pair.text) + "\\N";
                 if (counter > 10)
                     break;
                 ++counter;
@@ -142,7 +160,7 @@ QList<PosData> randomRecords(std::mt19937 &rng, int maxRecords, int maxLines)
 {
     auto pick = [&rng](int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); };
     const QStringList words { "MILK", "BREAD 1.20", "", " \tpadded\t ", "{\\b1}bold{\\b0}", "back\\slash", "50% %1",
-        "K\u00e4se \u20ac", "   ", "TOTAL EUR 13.37" };
+        "K\u00e4se \u20ac", "   ", "TOTAL EUR 13.37", "A {PROMO} B\\N", QString("bell\x07\x7f\u0085 x") };
     QList<PosData> records;
     const int count = pick(0, maxRecords);
     qint64 at = pick(-5000, 20000);
@@ -207,7 +225,8 @@ private slots:
     void trimmingAndEmptyLines();
     void emptyTextIsOneLine();
     void equalStampsAndGaps();
-    void markupAndPlaceholdersVerbatim();
+    void linesDrawnAsPrinted_data();
+    void linesDrawnAsPrinted();
     void invalidTimesCountAsStart();
     void timesComparedAcrossZones();
     void debugLinePerPair();
@@ -384,14 +403,38 @@ void TestPosDownloader::equalStampsAndGaps()
             + dialogue("00:00:06.00", "00:01:10.00", "") + dialogue("00:01:10.00", "00:01:13.00", "Z\\N"));
 }
 
-void TestPosDownloader::markupAndPlaceholdersVerbatim()
+void TestPosDownloader::linesDrawnAsPrinted_data()
 {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("inScript");
+    const QString joiner(QChar(0x2060));
+    // Without the escapes the renderer draws "{PROMO}" as nothing and breaks "C:\NEW" across two lines.
+    QTest::newRow("braces") << "A {PROMO} B"
+                            << "A \\{PROMO\\} B";
+    QTest::newRow("override block") << "{\\an8}{\\b1}50% OFF{\\b0}"
+                                    << "\\{\\" + joiner + "an8\\}\\{\\" + joiner + "b1\\}50% OFF\\{\\" + joiner
+            + "b0\\}";
+    QTest::newRow("backslash before N") << "C:\\NEW"
+                                        << "C:\\" + joiner + "NEW";
+    QTest::newRow("escaped brace in the receipt") << "\\{x"
+                                                  << "\\" + joiner + "\\{x";
+    QTest::newRow("control characters") << QString("A\x01"
+                                                   "B\x1b[0mC\x7f")
+                                        << "A B [0mC ";
+    QTest::newRow("placeholders stay") << "%1 %2 50%"
+                                       << "%1 %2 50%";
+    QTest::newRow("word joiner of its own") << "a" + joiner + "b"
+                                            << "a" + joiner + "b";
+}
+
+void TestPosDownloader::linesDrawnAsPrinted()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, inScript);
     DebugCapture capture;
-    const QString text = "{\\an8}{\\b1}50% OFF %1 %2{\\b0}\nC:\\till\\N %3 {}";
-    COMPARE_SCRIPT(_convertToAss(kStart, { receipt(text, 0) }),
-        QString::fromUtf8(kHeader)
-            + dialogue("00:00:00.00", "00:00:03.00", "{\\an8}{\\b1}50% OFF %1 %2{\\b0}\\NC:\\till\\N %3 {}\\N")
-            + dialogue("00:00:03.00", "00:00:04.00", "C:\\till\\N %3 {}\\N"));
+    COMPARE_SCRIPT(_convertToAss(kStart, { receipt(line + "\nTOTAL", 0) }),
+        QString::fromUtf8(kHeader) + dialogue("00:00:00.00", "00:00:03.00", inScript + "\\NTOTAL\\N")
+            + dialogue("00:00:03.00", "00:00:04.00", "TOTAL\\N"));
 }
 
 void TestPosDownloader::invalidTimesCountAsStart()

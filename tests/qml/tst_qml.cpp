@@ -35,6 +35,13 @@ public:
             user.toStdString(), password.toStdString());
     }
     Q_INVOKABLE int requestCount() const { return int(m_server.requestCount()); }
+    Q_INVOKABLE QStringList targets() const
+    {
+        QStringList all;
+        for (const TestServer::Recorded &request : m_server.requests())
+            all << QString::fromStdString(request.target);
+        return all;
+    }
     Q_INVOKABLE QString lastTarget() const
     {
         const auto requests = m_server.requests();

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #endif
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -51,12 +52,19 @@ ProbeResult probe(const QString &path)
 {
     QProcess ffprobe;
     ffprobe.start(QStringLiteral("ffprobe"),
-        { "-v", "error", "-show_entries", "format=format_name,duration", "-of", "json", path });
+        { "-v", "error", "-show_entries", "format=format_name,duration:stream=codec_type,codec_name:chapter=start_time",
+            "-of", "json", path });
     if (!ffprobe.waitForFinished(60000))
         return {};
-    const QJsonObject format
-        = QJsonDocument::fromJson(ffprobe.readAllStandardOutput()).object().value("format").toObject();
-    return { format.value("format_name").toString(), format.value("duration").toString().toDouble() };
+    const QJsonObject top = QJsonDocument::fromJson(ffprobe.readAllStandardOutput()).object();
+    const QJsonObject format = top.value("format").toObject();
+    ProbeResult result { format.value("format_name").toString(), format.value("duration").toString().toDouble(), {},
+        {} };
+    for (const QJsonValue &stream : top.value("streams").toArray())
+        result.streams << stream["codec_type"].toString() + ":" + stream["codec_name"].toString();
+    for (const QJsonValue &chapter : top.value("chapters").toArray())
+        result.chapterStarts << chapter["start_time"].toString().toDouble();
+    return result;
 }
 
 #ifdef TILLMARK_WIDGETS_APPLICATION

@@ -17,6 +17,10 @@ QObject *findNamed(QObject *root, const QString &name);
 struct ProbeResult {
     QString formatName;
     double duration = -1;
+    /// "codec type:codec name" of each stream, in order.
+    QStringList streams;
+    /// Where each chapter starts, in seconds.
+    QList<double> chapterStarts;
 };
 
 ProbeResult probe(const QString &path);

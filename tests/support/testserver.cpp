@@ -51,6 +51,18 @@ TestServer::TestServer()
                     const size_t n = std::min(chunk, size_t(body->size()) - offset);
                     return sink.write(body->constData() + offset, n);
                 });
+        } else if (reply.stallAfter >= 0) {
+            const size_t limit = size_t(reply.stallAfter);
+            response.set_content_provider(size_t(body->size()), reply.contentType,
+                [this, body, chunk, limit](size_t offset, size_t length, httplib::DataSink &sink) {
+                    if (offset >= limit) {
+                        std::unique_lock<std::mutex> lock(m_mutex);
+                        m_stallReleased.wait(lock, [this] { return m_released; });
+                        return false; // drops the connection
+                    }
+                    const size_t n = std::min({ chunk, length, limit - offset });
+                    return sink.write(body->constData() + offset, n);
+                });
         } else if (reply.cutAfter >= 0) {
             const size_t limit = size_t(reply.cutAfter);
             response.set_content_provider(size_t(body->size()), reply.contentType,

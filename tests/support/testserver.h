@@ -30,6 +30,7 @@ public:
         bool withoutLength = false; ///< chunked, so the client learns no total
         long long cutAfter = -1; ///< send about this many bytes of the body, then drop the connection
         bool stall = false; ///< never answer until the server stops
+        long long stallAfter = -1; ///< send about this many bytes of the body, then nothing until released
         size_t chunkSize = 64 * 1024;
     };
     struct Recorded {

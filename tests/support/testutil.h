@@ -72,6 +72,17 @@ inline bool waitForAnotherProcessToEnd(int timeoutMs = 30000)
     return finished.wait(timeoutMs) && process.exitCode() == 0;
 }
 
+/// Writes an executable script into dir and puts dir first on PATH, in front of path: a stand-in for
+/// a program the code under test starts (FFmpeg).
+inline bool installStandIn(const QString &dir, const QString &name, const QByteArray &script, const QByteArray &path)
+{
+    const QString program = QDir(dir).filePath(name);
+    if (!writeFile(program, script) || !QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner))
+        return false;
+    qputenv("PATH", QFile::encodeName(dir) + ":" + path);
+    return true;
+}
+
 /// Sets the local time zone of the process (TZ) while it lives, then puts the previous one back.
 class ScopedTimeZone
 {

@@ -1,0 +1,139 @@
+#pragma once
+#include "common.h"
+#include "exportpackage.h"
+#include "filedownload.h"
+#include "merger.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QPointer>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QNetworkReply;
+class QTemporaryDir;
+
+/// What one export is to make: the three minutes around a receipt, from one of its cameras.
+struct ExportOrder {
+    /// The receipt chosen; its time is the middle of the window.
+    PosData receipt;
+    StreamData camera;
+    /// The video server's high-quality stream (hi=1) instead of its usual one (hi=0).
+    bool highQuality = false;
+    /// "DIR/NAME.mp4": the review copy; the other files of the package go beside it.
+    QString videoPath;
+};
+
+/// One export from the receipts to the sealed evidence package. It owns everything it works with (its
+/// window, camera, files, network access and FFmpeg run), so that nothing of one export can reach
+/// another. States: Waiting, then Receipts, Clip and Encoding, then one of Done, Failed and Cancelled;
+/// a job that has ended stays as it is.
+class ExportJob : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(State state READ state NOTIFY stateChanged)
+    Q_PROPERTY(bool isRunning READ isRunning NOTIFY stateChanged)
+    Q_PROPERTY(QString message READ message NOTIFY stateChanged)
+    Q_PROPERTY(QString phase READ phase NOTIFY progressChanged)
+    /// Of the window already encoded, 0 to 100; -1 before encoding starts.
+    Q_PROPERTY(int percent READ percent NOTIFY progressChanged)
+    Q_PROPERTY(QString frame READ frame NOTIFY progressChanged)
+    Q_PROPERTY(QString videoPath READ videoPath CONSTANT)
+    Q_PROPERTY(QString description READ description CONSTANT)
+public:
+    enum State { Waiting, Receipts, Clip, Encoding, Done, Failed, Cancelled };
+    Q_ENUM(State)
+
+    /// The window reaches this far to either side of the receipt.
+    static constexpr qint64 kHalfWindowMs = 90000;
+
+    explicit ExportJob(const ExportOrder &order, QObject *parent = nullptr);
+    /// A job still running is stopped and its partial files removed.
+    ~ExportJob() override;
+
+    /// Why an order cannot be exported, in words for the operator; empty when it can.
+    static QString refusalFor(const ExportOrder &order);
+    /// The review copy's encoding: fast enough for a 180 s 1080p window in about a minute on two cores,
+    /// with the receipts still sharp.
+    static QStringList encoderArguments();
+
+    void start();
+    /// Stops the transfer or FFmpeg, removes the files written so far and ends Cancelled.
+    Q_INVOKABLE void cancel();
+
+    State state() const;
+    bool isRunning() const;
+    QString message() const;
+    QString phase() const;
+    int percent() const;
+    QString frame() const;
+    QString videoPath() const;
+    /// The camera and the window, for naming the export to the operator.
+    QString description() const;
+    const PackagePaths &paths() const;
+    QDateTime windowStart() const;
+    QDateTime windowEnd() const;
+    /// FFmpeg's arguments, once encoding has started.
+    QStringList ffmpegArguments() const;
+
+signals:
+    void stateChanged();
+    void progressChanged();
+    /// Once, when the job has reached Done, Failed or Cancelled.
+    void ended();
+
+private:
+    void onReceipts(const QByteArray &body);
+    void startClip();
+    void startEncoding();
+    void onStandardError();
+    void onProcessError(QProcess::ProcessError error);
+    void onProcessFinished(int exitCode, QProcess::ExitStatus status);
+    void seal();
+    QJsonObject manifest(const QString &videoDigest) const;
+    void setProgress(const QString &phase, int percent);
+    /// Stops all work, removes the files this job wrote, and ends in state with the message.
+    void end(State state, const QString &message);
+    void stopWork();
+    /// Writes a file of the package and remembers it; a failure ends the job.
+    bool writePackageFile(const QString &path, const QByteArray &bytes);
+
+    ExportOrder m_order;
+    PackagePaths m_paths;
+    QDateTime m_from;
+    QDateTime m_to;
+    /// The settings as they were when the export was asked for.
+    QString m_posBase;
+    QString m_vmsBase;
+    QDateTime m_startedAt;
+
+    /// The POS server is never given the video server's account: it gets a manager that answers no challenge.
+    QNetworkAccessManager m_posManager;
+    QNetworkAccessManager m_vmsManager;
+    FileDownload m_download;
+    QPointer<QNetworkReply> m_posReply;
+    QProcess *m_process = nullptr;
+    std::unique_ptr<QTemporaryDir> m_inputs;
+    FfmpegMessages m_messages;
+    FileHasher m_hasher;
+
+    QList<PosData> m_records;
+    QString m_clipUrl;
+    QStringList m_arguments;
+    QString m_scriptDigest;
+    QString m_originalDigest;
+    /// The package files this job has written (or had FFmpeg write), removed again unless it ends Done.
+    QStringList m_written;
+
+    State m_state = Waiting;
+    QString m_message;
+    QString m_phase;
+    int m_percent = -1;
+    QString m_frame = QStringLiteral("0");
+};

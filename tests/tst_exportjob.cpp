@@ -1,0 +1,515 @@
+#include "appstate.h"
+#include "exportcontroller.h"
+#include "posdownloader.h"
+#include "request.h"
+#include "sha256.h"
+#include "testserver.h"
+#include "testutil.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <cerrno>
+#include <csignal>
+#include <sys/types.h>
+
+namespace {
+
+const QString Password = QStringLiteral("S3cret@pw:x");
+const QString Camera = QStringLiteral("{cam-1}");
+const QDateTime ReceiptAt(QDate(2021, 6, 1), QTime(10, 0, 0), Qt::UTC);
+
+/// A stand-in FFmpeg: writes its arguments, one a line, to "args.txt" in the working directory, and
+/// its process id to "pid.txt", then runs the given shell lines with $out the output file.
+const char kStandInHead[] = "#!/bin/sh\n"
+                            "for a in \"$@\"; do printf '%s\\n' \"$a\"; out=\"$a\"; done > args.txt\n"
+                            "echo $$ > pid.txt\n";
+/// FFmpeg's banner, the clip's length and frame rate, one progress line half way through the clip (its
+/// "time=" ahead, as the receipts track puts it), and a review copy.
+const char kWorks[] = "printf 'ffmpeg version 9.9-test Copyright\\n' >&2\n"
+                      "printf '  Duration: 00:03:00.00, start: 0.000000, bitrate: 4012 kb/s\\n' >&2\n"
+                      "printf '  Stream #0:0: Video: h264 (High), yuv420p, 1920x1080, 25 fps, 25 tbr, 1k tbn\\n' >&2\n"
+                      "printf 'frame= 2250 fps= 50 q=28.0 size= 2048kB time=00:02:42.00 bitrate= 1.0kbits/s\\r' >&2\n"
+                      "printf 'review copy' > \"$out\"\n";
+
+QByteArray transaction(const QString &text, const QString &receivedAt, const QStringList &cameras)
+{
+    QJsonArray streams;
+    for (const QString &camera : cameras)
+        streams.append(QJsonObject { { "nx_id", camera }, { "name", "Camera " + camera } });
+    return QJsonDocument(QJsonObject { { "text", text }, { "received_at", receivedAt },
+                             { "device", QJsonObject { { "streams", streams } } } })
+        .toJson(QJsonDocument::Compact);
+}
+
+bool processGone(qint64 pid)
+{
+    return ::kill(pid_t(pid), 0) == -1 && errno == ESRCH;
+}
+
+std::string clipPath()
+{
+    return "/hls/" + Camera.toStdString() + ".mkv";
+}
+
+QString sha256Of(const QString &path)
+{
+    return Sha256::ofBytes(readFile(path));
+}
+
+} // namespace
+
+/// One export as a job: the package it leaves, and what is left when it is cancelled, fails or is refused.
+class TestExportJob : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void packageWholeAndNoPasswordInArguments();
+    void verifyNamesWhatChanged_data();
+    void verifyNamesWhatChanged();
+    void cancelInEachPhase_data();
+    void cancelInEachPhase();
+    void failuresSaidAndNothingLeft_data();
+    void failuresSaidAndNothingLeft();
+    void secondExportAndUnexportableRefused();
+    void suggestedFileIsSafe_data();
+    void suggestedFileIsSafe();
+    void textTrackAndChaptersAsPrinted();
+
+private:
+    void installStandIn(const QByteArray &body);
+    ExportOrder order(const QString &name = QStringLiteral("out/Till 1.mp4")) const;
+    /// Runs an export to its end.
+    ExportJob *run(ExportController &controller, const ExportOrder &order);
+    /// The files of the package directory, apart from what the test put there.
+    QStringList packageFiles() const;
+
+    ScopedTimeZone m_zone { "Europe/Berlin" };
+    AppState m_state;
+    QByteArray m_path;
+    std::unique_ptr<QTemporaryDir> m_bin;
+    std::unique_ptr<WorkDir> m_work;
+    std::unique_ptr<TestServer> m_pos;
+    std::unique_ptr<TestServer> m_vms;
+    QByteArray m_clip;
+};
+
+void TestExportJob::initTestCase()
+{
+    m_path = qgetenv("PATH");
+    m_clip = QByteArray(300 * 1024, Qt::Uninitialized);
+    QRandomGenerator(9).fillRange(reinterpret_cast<quint32 *>(m_clip.data()), m_clip.size() / 4);
+}
+
+void TestExportJob::init()
+{
+    m_bin = std::make_unique<QTemporaryDir>();
+    m_work = std::make_unique<WorkDir>();
+    QVERIFY(QDir().mkdir("out"));
+    m_pos = std::make_unique<TestServer>();
+    m_vms = std::make_unique<TestServer>();
+    m_vms->requireAuth(httpauth::Scheme::Digest, "admin", Password.toStdString());
+    TestServer::Reply receipts;
+    receipts.body = "[" + transaction("MILK {PROMO}\nTOTAL 1.00", "2021-06-01T12:00:30.250+02:00", { Camera }) + ","
+        + transaction("OTHER TILL", "2021-06-01T10:00:40Z", { "{cam-2}" }) + ","
+        + transaction("COFFEE\n\nTOTAL 2.00", "2021-06-01T10:01:00Z", { "{cam-2}", Camera }) + "]";
+    m_pos->route("/poses/", receipts);
+    TestServer::Reply clip;
+    clip.body = m_clip;
+    clip.contentType = "video/x-matroska";
+    m_vms->route(clipPath(), clip);
+    m_state.setPosBase(m_pos->base());
+    m_state.setBase(m_vms->base());
+    m_state.setUser("admin");
+    m_state.setPassword(Password);
+    m_state.setVmsClockOffsetMs(-1500);
+    Request::setTransferTimeoutMs(60000);
+    installStandIn(kWorks);
+}
+
+void TestExportJob::cleanup()
+{
+    qputenv("PATH", m_path);
+    m_pos.reset();
+    m_vms.reset();
+    m_work.reset();
+    m_bin.reset();
+}
+
+void TestExportJob::installStandIn(const QByteArray &body)
+{
+    QVERIFY(::installStandIn(m_bin->path(), "ffmpeg", kStandInHead + body, m_path));
+}
+
+ExportOrder TestExportJob::order(const QString &name) const
+{
+    ExportOrder order;
+    order.receipt.createdAt = ReceiptAt;
+    order.receipt.content = "COFFEE\n\nTOTAL 2.00";
+    order.camera = { Camera, "Till 1 Overhead" };
+    order.videoPath = m_work->filePath(name);
+    return order;
+}
+
+ExportJob *TestExportJob::run(ExportController &controller, const ExportOrder &order)
+{
+    QSignalSpy ended(&controller, &ExportController::jobEnded);
+    if (!controller.start(order))
+        return nullptr;
+    // A job refused at its start ends at once.
+    if (ended.isEmpty() && !ended.wait(20000))
+        qWarning("the export did not end");
+    return controller.job();
+}
+
+QStringList TestExportJob::packageFiles() const
+{
+    return QDir(m_work->filePath("out")).entryList(QDir::Files | QDir::NoDotAndDotDot);
+}
+
+void TestExportJob::packageWholeAndNoPasswordInArguments()
+{
+    ExportController controller;
+    ExportJob *job = run(controller, order());
+    QVERIFY(job);
+    QCOMPARE(job->state(), ExportJob::Done);
+    QVERIFY(!controller.isBusy() && !job->isRunning());
+    const PackagePaths paths = job->paths();
+    QCOMPARE(job->message(), "Export finished: " + paths.video);
+    QCOMPARE(packageFiles(),
+        QStringList({ "Till 1.ass", "Till 1.manifest.json", "Till 1.mp4", "Till 1.original.mkv", "Till 1.sha256" }));
+    QCOMPARE(readFile(paths.original), m_clip);
+    QCOMPARE(readFile(paths.script), readFile("sub.ass"));
+
+    // The clip was asked for with the account answered to the challenge, never in the URL or to FFmpeg.
+    const auto requests = m_vms->requests();
+    const auto clipRequest = std::find_if(requests.rbegin(), requests.rend(),
+        [](const TestServer::Recorded &r) { return r.path.rfind("/hls/", 0) == 0 && !r.authorization.empty(); });
+    QVERIFY(clipRequest != requests.rend());
+    QCOMPARE(clipRequest->params.find("pos")->second, std::to_string(ReceiptAt.toMSecsSinceEpoch() - 90000));
+    QCOMPARE(clipRequest->params.find("duration")->second, std::string("180"));
+    QCOMPARE(clipRequest->params.find("hi")->second, std::string("0"));
+    const QStringList arguments = QString::fromUtf8(readFile("args.txt")).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(arguments, job->ffmpegArguments());
+    QCOMPARE(arguments.at(arguments.indexOf("-i") + 1), paths.original);
+    QVERIFY(arguments.contains("ass=sub.ass") && arguments.contains("mov_text"));
+    for (const QString &argument : arguments)
+        QVERIFY2(!argument.contains("S3cret") && !argument.contains("admin"), qPrintable(argument));
+
+    // The manifest.
+    const QJsonObject manifest = QJsonDocument::fromJson(readFile(paths.manifest)).object();
+    QCOMPARE(manifest["program"]["version"].toString(), QString(TILLMARK_VERSION));
+    QCOMPARE(manifest["ffmpeg"]["version"].toString(), "ffmpeg version 9.9-test Copyright");
+    QCOMPARE(manifest["ffmpeg"]["arguments"].toVariant().toStringList(), arguments);
+    QCOMPARE(manifest["servers"]["vms"].toString(), m_vms->base());
+    QCOMPARE(manifest["servers"]["pos"].toString(), m_pos->base());
+    QCOMPARE(manifest["camera"]["id"].toString(), Camera);
+    QCOMPARE(manifest["camera"]["name"].toString(), "Till 1 Overhead");
+    QCOMPARE(manifest["window"]["startUtc"].toString(), "2021-06-01T09:58:30.000Z");
+    QCOMPARE(manifest["window"]["endLocal"].toString(), "2021-06-01T12:01:30.000+02:00");
+    QCOMPARE(manifest["clocks"]["vmsClockOffsetMs"].toDouble(), -1500.0);
+    QVERIFY(QDateTime::fromString(manifest["clocks"]["localClockAtExport"].toString(), Qt::ISODate).isValid());
+    QVERIFY(manifest["clipRequest"].toString().startsWith(m_vms->base() + "/hls/"));
+    QCOMPARE(manifest["quality"]["stream"].toString(), "hi=0");
+    QCOMPARE(manifest["encoder"].toVariant().toStringList(), ExportJob::encoderArguments());
+    // Every receipt of the camera in the window, its time as the server wrote it and its whole text.
+    const QJsonArray receipts = manifest["receipts"].toArray();
+    QCOMPARE(receipts.size(), 2);
+    QCOMPARE(receipts[0]["receivedAt"].toString(), "2021-06-01T12:00:30.250+02:00");
+    QCOMPARE(receipts[0]["text"].toString(), "MILK {PROMO}\nTOTAL 1.00");
+    QCOMPARE(receipts[1]["cameras"].toArray().size(), 2);
+    for (const QJsonValue &file : manifest["files"].toArray())
+        QCOMPARE(file["sha256"].toString(), sha256Of(m_work->filePath("out/" + file["name"].toString())));
+
+    // The checksums as sha256sum reads them.
+    QProcess check;
+    check.setWorkingDirectory(m_work->filePath("out"));
+    check.start("sha256sum", { "-c", "Till 1.sha256" });
+    QVERIFY(check.waitForFinished(10000));
+    const QByteArray said = check.readAllStandardOutput() + check.readAllStandardError();
+    QVERIFY2(check.exitCode() == 0, said.constData());
+    QCOMPARE(said.count(": OK\n"), 4);
+}
+
+void TestExportJob::verifyNamesWhatChanged_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("picked");
+    QTest::addColumn<QStringList>("named");
+    QTest::newRow("intact") << ""
+                            << "sha256" << QStringList();
+    QTest::newRow("a byte of the video flipped") << "flip:mp4"
+                                                 << "sha256" << QStringList { "Changed: Till 1.mp4" };
+    QTest::newRow("the script gone") << "remove:ass"
+                                     << "manifest.json" << QStringList { "Missing: Till 1.ass" };
+    QTest::newRow("the clip grown, checksums gone")
+        << "append:original.mkv,remove:sha256"
+        << "manifest.json" << QStringList { "Missing: Till 1.sha256", "Changed: Till 1.original.mkv" };
+}
+
+void TestExportJob::verifyNamesWhatChanged()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, picked);
+    QFETCH(QStringList, named);
+    ExportController controller;
+    QCOMPARE(run(controller, order())->state(), ExportJob::Done);
+    for (const QString &step : damage.split(',', Qt::SkipEmptyParts)) {
+        const QString file = m_work->filePath("out/Till 1." + step.section(':', 1));
+        QByteArray bytes = readFile(file);
+        if (step.startsWith("flip"))
+            bytes[bytes.size() / 2] = char(bytes.at(bytes.size() / 2) ^ 1);
+        QVERIFY(step.startsWith("remove") ? QFile::remove(file)
+                                          : writeFile(file, bytes + (step.startsWith("append") ? "x" : "")));
+    }
+    QSignalSpy verified(&controller, &ExportController::verified);
+    controller.verify(QUrl::fromLocalFile(m_work->filePath("out/Till 1." + picked)).toString());
+    QVERIFY(controller.isVerifying());
+    QVERIFY(verified.wait(10000));
+    QVERIFY(!controller.isVerifying());
+    const QString report = verified.at(0).at(1).toString();
+    QCOMPARE(verified.at(0).at(0).toBool(), named.isEmpty());
+    QCOMPARE(report.startsWith("Intact"), named.isEmpty());
+    for (const QString &line : named)
+        QVERIFY2(report.contains(line), qPrintable(report));
+    // Only what was damaged is named.
+    QCOMPARE(report.count("Till 1."), named.isEmpty() ? 4 : named.size());
+}
+
+void TestExportJob::cancelInEachPhase_data()
+{
+    QTest::addColumn<ExportJob::State>("phase");
+    QTest::newRow("receipts") << ExportJob::Receipts;
+    QTest::newRow("clip") << ExportJob::Clip;
+    QTest::newRow("encoding") << ExportJob::Encoding;
+}
+
+void TestExportJob::cancelInEachPhase()
+{
+    QFETCH(ExportJob::State, phase);
+    TestServer::Reply stalled;
+    stalled.stall = phase == ExportJob::Receipts;
+    stalled.stallAfter = phase == ExportJob::Clip ? 100 * 1024 : -1;
+    stalled.body = m_clip;
+    if (phase == ExportJob::Receipts)
+        m_pos->route("/poses/", stalled);
+    else
+        m_vms->route(clipPath(), stalled);
+    // Encoding: FFmpeg has begun the file and works on.
+    installStandIn(QByteArray(kWorks) + "exec sleep 30\n");
+
+    ExportController controller;
+    QSignalSpy busy(&controller, &ExportController::isBusyChanged);
+    QVERIFY(controller.start(order()));
+    const QPointer<ExportJob> job = controller.job();
+    QTRY_COMPARE(job->state(), phase);
+    const PackagePaths paths = job->paths();
+    if (phase == ExportJob::Clip)
+        QTRY_VERIFY(QFileInfo(paths.original).size() > 0);
+    if (phase == ExportJob::Encoding) {
+        QTRY_VERIFY(QFileInfo(paths.video).size() > 0);
+        // Half of the clip's 4,500 frames.
+        QTRY_COMPARE(job->percent(), 50);
+        QCOMPARE(job->frame(), "2250");
+    }
+    QVERIFY(controller.isBusy() && job->isRunning());
+
+    QSignalSpy ended(job, &ExportJob::ended);
+    controller.cancel();
+    QCOMPARE(ended.count(), 1);
+    QCOMPARE(job->state(), ExportJob::Cancelled);
+    QCOMPARE(job->message(), "Export cancelled");
+    QVERIFY(!controller.isBusy() && !job->isRunning());
+    QVERIFY(!busy.isEmpty());
+    QCOMPARE(packageFiles(), QStringList());
+    if (phase == ExportJob::Encoding)
+        QVERIFY(processGone(readFile("pid.txt").trimmed().toLongLong()));
+    else
+        QVERIFY(!QFile::exists("args.txt"));
+
+    // What the servers send afterwards reaches no one: the stalled answer ends, the next export runs.
+    m_pos->releaseStalled();
+    m_vms->releaseStalled();
+    m_pos->route("/poses/", TestServer::Reply { 200, "[]" });
+    m_vms->route(clipPath(), TestServer::Reply { 200, m_clip });
+    installStandIn(kWorks);
+    QCOMPARE(run(controller, order("out/next.mp4"))->state(), ExportJob::Done);
+    QVERIFY(!job || job->state() == ExportJob::Cancelled); // the controller lets go of an ended job
+    QCOMPARE(ended.count(), 1);
+    QVERIFY(!QFile::exists(paths.video));
+}
+
+void TestExportJob::failuresSaidAndNothingLeft_data()
+{
+    QTest::addColumn<QByteArray>("standIn");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("FFmpeg missing") << QByteArray() << "FFmpeg could not be started: is it installed and on PATH? (0)";
+    QTest::newRow("FFmpeg killed") << QByteArray(kWorks) + "kill -KILL $$\n"
+                                   << "FFmpeg crashed or was killed (1); the video is incomplete.";
+    QTest::newRow("FFmpeg refuses") << QByteArray("printf 'sub.ass: Invalid data\\n' >&2\nexit 1\n")
+                                    << "FFmpeg ended with exit code 1: sub.ass: Invalid data";
+    QTest::newRow("video server stalls mid-clip")
+        << QByteArray(kWorks) << "The clip could not be fetched: The server did not answer in time";
+    QTest::newRow("POS server refuses") << QByteArray(kWorks) << "The receipts could not be fetched: ";
+}
+
+void TestExportJob::failuresSaidAndNothingLeft()
+{
+    QFETCH(QByteArray, standIn);
+    QFETCH(QString, message);
+    const QString what = QTest::currentDataTag();
+    if (standIn.isEmpty()) {
+        QVERIFY(QFile::remove(m_bin->filePath("ffmpeg")));
+        qputenv("PATH", QFile::encodeName(m_bin->path()));
+    } else {
+        installStandIn(standIn);
+    }
+    if (what.contains("stalls")) {
+        Request::setTransferTimeoutMs(1000);
+        TestServer::Reply stalled { 200, m_clip };
+        stalled.stallAfter = 64 * 1024;
+        m_vms->route(clipPath(), stalled);
+    }
+    if (what.contains("POS"))
+        m_pos->route("/poses/", TestServer::Reply { 500, "broken" });
+
+    ExportController controller;
+    ExportJob *job = run(controller, order());
+    QVERIFY(job);
+    QCOMPARE(job->state(), ExportJob::Failed);
+    QVERIFY2(job->message().startsWith(message), qPrintable(job->message()));
+    QVERIFY(!controller.isBusy());
+    QCOMPARE(packageFiles(), QStringList());
+    // A missing FFmpeg is found before the servers are asked anything.
+    if (standIn.isEmpty())
+        QCOMPARE(m_pos->requestCount() + m_vms->requestCount(), size_t(0));
+}
+
+void TestExportJob::secondExportAndUnexportableRefused()
+{
+    TestServer::Reply slow { 200, "[]" };
+    slow.delayMs = 300;
+    m_pos->route("/poses/", slow);
+    ExportController controller;
+    QSignalSpy refused(&controller, &ExportController::refused);
+    QVERIFY(controller.start(order("out/first.mp4")));
+    ExportJob *first = controller.job();
+
+    ExportOrder second = order("out/second.mp4");
+    second.camera = { "{cam-2}", "Till 2" };
+    QVERIFY(!controller.start(second));
+    QCOMPARE(controller.job(), first);
+    QCOMPARE(refused.count(), 1);
+    QCOMPARE(refused.at(0).at(0).toString(),
+        "An export is already running (Till 1 Overhead, 2021-06-01 11:58:30 to 12:01:30). Wait for it to end or "
+        "cancel it first.");
+
+    // Receipts that cannot be exported are refused too, with the reason.
+    ExportOrder noCamera = second;
+    noCamera.camera = {};
+    QSignalSpy ended(&controller, &ExportController::jobEnded);
+    QVERIFY(ended.wait(20000));
+    QCOMPARE(first->state(), ExportJob::Done);
+    QVERIFY(!controller.start(noCamera));
+    QCOMPARE(refused.at(1).at(0).toString(), "This receipt names no camera, so there is no video to export.");
+    QCOMPARE(controller.refusalFor(QDateTime(), { QVariantMap { { "strmId", Camera } } }),
+        "This receipt has no valid time, so there is no window to export.");
+    QCOMPARE(controller.refusalFor(ReceiptAt, {}), "This receipt names no camera, so there is no video to export.");
+}
+
+void TestExportJob::suggestedFileIsSafe_data()
+{
+    QTest::addColumn<QString>("camera");
+    QTest::addColumn<bool>("videosFolder");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("plain, in Videos") << "Entrance" << true << "Entrance-20210601_115830-20210601_120130";
+    QTest::newRow("marks of Windows paths, no Videos")
+        << "Till 1/2: \"east\" <*?|\\>" << false << "Till 1_2_ _east_ ______-20210601_115830-20210601_120130";
+    QTest::newRow("control characters") << QString("A\tB\x01") << true << "A_B_-20210601_115830-20210601_120130";
+}
+
+void TestExportJob::suggestedFileIsSafe()
+{
+    QFETCH(QString, camera);
+    QFETCH(bool, videosFolder);
+    QFETCH(QString, name);
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(m_work->path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_work->filePath("config")));
+    if (videosFolder)
+        QVERIFY(QDir().mkdir("Videos"));
+    ExportController controller;
+    const QDateTime local = ReceiptAt.toLocalTime();
+    const QString suggested = controller.suggestedFile(camera, local.addSecs(-90), local.addSecs(90));
+    qputenv("HOME", home);
+    qunsetenv("XDG_CONFIG_HOME");
+    QCOMPARE(suggested, QUrl::fromLocalFile(m_work->filePath(videosFolder ? "Videos/" + name : name)).toString());
+}
+
+void TestExportJob::textTrackAndChaptersAsPrinted()
+{
+    // What FFmpeg makes of the text track and the chapters: the receipts' own text, nothing taken for
+    // markup, no entry cut short by an empty line.
+    qputenv("PATH", m_path);
+    if (QStandardPaths::findExecutable("ffmpeg").isEmpty())
+        QSKIP("needs FFmpeg");
+    const QDateTime start = ReceiptAt.addSecs(-90);
+    QList<PosData> receipts;
+    const QStringList texts { "A {PROMO} B\n\n   \nC:\\NEW <b>x</b> {\\b1}y{\\b0} {Y:i}\n--> 1 = 2; #3",
+        "SECOND = 2; #3 \\ x\r\nTOTAL", "SAME TIME" };
+    for (int i = 0; i < texts.size(); ++i) {
+        PosData receipt;
+        receipt.content = texts.at(i);
+        receipt.createdAt = start.addSecs(i == 0 ? 30 : 60);
+        receipts << receipt;
+    }
+    QVERIFY(writeFile("track.srt", receiptsTrack(start, 180000, receipts)));
+    QVERIFY(writeFile("chapters.txt", receiptChapters(start, 180000, receipts)));
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg",
+        { "-v", "error", "-y", "-f", "lavfi", "-i", "color=s=64x36:d=180", "-f", "srt", "-i", "track.srt", "-f",
+            "ffmetadata", "-i", "chapters.txt", "-map", "0:v", "-map", "1:0", "-map_chapters", "2", "-c:v", "libx264",
+            "-preset", "ultrafast", "-c:s", "mov_text", "out.mp4" });
+    QVERIFY(ffmpeg.waitForFinished(60000));
+    QVERIFY2(ffmpeg.exitCode() == 0, ffmpeg.readAllStandardError().constData());
+
+    // A mov_text sample is a 16-bit length and the text; the word joiners are all that was added.
+    ffmpeg.start("ffmpeg", { "-v", "error", "-i", "out.mp4", "-map", "0:s", "-c", "copy", "-f", "data", "-" });
+    QVERIFY(ffmpeg.waitForFinished(60000));
+    const QByteArray samples = ffmpeg.readAllStandardOutput();
+    QStringList shown;
+    for (int at = 0; at + 2 <= samples.size();) {
+        const int length = (uchar(samples.at(at)) << 8) | uchar(samples.at(at + 1));
+        // (Empty samples fill the gaps between entries.)
+        if (length > 0)
+            shown << QString::fromUtf8(samples.mid(at + 2, length)).remove(QChar(0x2060)).replace(QChar(0xA0), "");
+        at += 2 + length;
+        while (at + 8 <= samples.size() && samples.mid(at + 4, 4) == "styl")
+            at += (uchar(samples.at(at + 2)) << 8) | uchar(samples.at(at + 3));
+    }
+    QCOMPARE(
+        shown, QStringList({ QString(texts.at(0)).replace("   ", ""), "SECOND = 2; #3 \\ x\nTOTAL\n\nSAME TIME" }));
+
+    QProcess probe;
+    probe.start("ffprobe",
+        { "-v", "error", "-show_entries", "chapter=start_time:chapter_tags=title", "-of", "json", "out.mp4" });
+    QVERIFY(probe.waitForFinished(60000));
+    QStringList chapters;
+    for (const QJsonValue &chapter : QJsonDocument::fromJson(probe.readAllStandardOutput())["chapters"].toArray())
+        chapters << chapter["start_time"].toString().left(6) + " " + chapter["tags"]["title"].toString();
+    const QString first = start.addSecs(30).toLocalTime().toString("HH:mm:ss");
+    const QString second = start.addSecs(60).toLocalTime().toString("HH:mm:ss");
+    QCOMPARE(chapters,
+        QStringList({ "0.0000 Start of the clip", "30.000 " + first + " A {PROMO} B",
+            "60.000 " + second + " SECOND = 2; #3 \\ x | " + second + " SAME TIME" }));
+}
+
+QTEST_GUILESS_MAIN(TestExportJob)
+#include "tst_exportjob.moc"
