@@ -117,10 +117,10 @@ Page {
             return false
         }
         var when = new Date(createdAt)
+        // Each of the two loads the day when it changes something.
         datePicker.setDay(when)
         lstStreams.currentIndex = row
         lstStreams.positionViewAtIndex(row, ListView.Contain)
-        page.loadDay()
         var atSecs = when.getTime() / 1000 - day.startSecs
         select(Math.floor((atSecs - 90) / 60), Math.ceil((atSecs + 90) / 60))
         canvas.centreOn(atSecs / 60)
