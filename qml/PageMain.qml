@@ -560,6 +560,8 @@ Page {
                     anchors.top: parent.top
                     anchors.right: parent.right
                     anchors.margins: 5
+                    // Below the band of receipt marks.
+                    anchors.topMargin: canvas.markBand + 6
                 }
 
                 MouseArea {
