@@ -8,6 +8,7 @@
 #include "i18n.h"
 #include "merger.h"
 #include "posdownloader.h"
+#include "receiptmarks.h"
 #include "possearching.h"
 #include "recordingslist.h"
 #include "streamslist.h"
@@ -67,6 +68,7 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
     // then the export: the controller a page declares, and the jobs it makes, which QML only reads
     qmlRegisterType<ExportController>(kUri, 1, 0, "ExportController");
     qmlRegisterUncreatableType<ExportJob>(kUri, 1, 0, "ExportJob", QStringLiteral("ExportController makes the jobs"));
+    qmlRegisterType<ReceiptMarks>(kUri, 1, 0, "ReceiptMarks");
 }
 
 int runMainWindow(QCoreApplication &app, const QUrl &url)
