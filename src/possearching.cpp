@@ -66,19 +66,9 @@ MatchSnippet matchSnippet(const QString &line, const QString &query, int visible
     return { ellipsis + line.mid(start, at - start), line.mid(at, length), line.mid(end) };
 }
 
-bool PosSearching::isLoading() const
-{
-    return m_isLoading;
-}
-
 void PosSearching::setIsLoading(bool value)
 {
     updateProperty(m_isLoading, value, this, &PosSearching::isLoadingChanged);
-}
-
-QString PosSearching::searchText() const
-{
-    return m_searchText;
 }
 
 QString PosSearching::matchMarkup(const QString &line, const QString &query, int visibleChars) const

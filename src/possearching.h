@@ -40,8 +40,8 @@ public:
 
     explicit PosSearching(QObject *parent = nullptr);
 
-    bool isLoading() const;
-    QString searchText() const;
+    bool isLoading() const { return m_isLoading; }
+    QString searchText() const { return m_searchText; }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role) const override;
