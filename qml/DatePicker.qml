@@ -9,6 +9,13 @@ ComboBox {
 
     property date selectedDate: new Date()
 
+    // Takes over the local day of a date-time, as "Ok" takes over the calendar's.
+    function setDay(when) {
+        var day = new Date(when.getFullYear(), when.getMonth(), when.getDate())
+        calendar.selectedDate = day
+        root.selectedDate = day
+    }
+
     function accept() {
         root.selectedDate = calendar.selectedDate
         root.popup.close()

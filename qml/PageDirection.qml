@@ -91,11 +91,19 @@ Page {
             // Only the page in view takes part in Tab and the screen reader's focus; both are live
             // while a swipe shows them side by side.
             PageMain {
+                id: pageMain
                 enabled: SwipeView.isCurrentItem || stackView.contentItem.moving
+                // A receipt mark opens the same detail box as a found receipt, on the mark's camera.
+                onReceiptChosen: pageSearch.openReceipt(receipt.markCreatedAt, receipt.markContent,
+                                                        receipt.markStreams, streamId)
             }
             PageSearch {
                 id: pageSearch
                 enabled: SwipeView.isCurrentItem || stackView.contentItem.moving
+                onShowOnTimelineRequested: {
+                    direction.showPage(0)
+                    pageMain.showReceipt(streamId, createdAt)
+                }
             }
         }
 

@@ -15,6 +15,9 @@ Page {
     property bool timeKnown: false
     property bool waitingForTime: false
 
+    // A receipt mark was chosen: the receipt (a row of receiptMarks) and the camera it was seen by.
+    signal receiptChosen(var receipt, string streamId)
+
     function showError(message) {
         popMessage.message = message
         popMessage.open()
@@ -59,8 +62,70 @@ Page {
     }
 
     function loadDay() {
-        if (lstStreams.currentIndex >= 0)
-            recordingsList.loadRecordingsOfDay(selectedStreamId(), datePicker.selectedDate)
+        if (lstStreams.currentIndex < 0)
+            return
+        recordingsList.loadRecordingsOfDay(selectedStreamId(), datePicker.selectedDate)
+        canvas.focusedMark = -1
+        receiptMarks.loadDay(selectedStreamId(), datePicker.selectedDate)
+    }
+
+    // The receipt's time and first lines, as the mark's tooltip and the screen reader give them.
+    function markText(row) {
+        var mark = receiptMarks.get(row)
+        var lines = String(mark.markPreview).split("\n").map(function (line) { return line.replace(/\s+$/, "") })
+        return "%1\n%2".arg(Utils.formatDateTime(mark.markCreatedAt)).arg(lines.join("\n"))
+    }
+
+    // Arrows move the end by a minute (ten with Ctrl), Shift+arrows the start; a first arrow with
+    // nothing selected starts at the middle of the view; "+" and "-" zoom.
+    function timelineKey(event) {
+        if (event.key === Qt.Key_Plus || event.key === Qt.Key_Equal || event.key === Qt.Key_Minus) {
+            canvas.zoomBy(event.key === Qt.Key_Minus ? -0.96 : 0.96)
+            // The keys keep what they work on in view.
+            if (canvas.selectMinuteEnd >= 0)
+                canvas.ensureVisible(canvas.selectMinuteEnd)
+        } else if (event.key === Qt.Key_Left || event.key === Qt.Key_Right) {
+            var step = (event.key === Qt.Key_Left ? -1 : 1) * (event.modifiers & Qt.ControlModifier ? 10 : 1)
+            var start = canvas.selectMinuteStart
+            var end = canvas.selectMinuteEnd
+            if (start < 0)
+                start = end = day.clamp(Math.floor((canvas.minuteStart + canvas.minuteEnd) / 2))
+            if (event.modifiers & Qt.ShiftModifier) {
+                start = day.clamp(start + step)
+                select(start, Math.max(start, end))
+                canvas.ensureVisible(start)
+            } else {
+                select(start, Math.max(start, end + step))
+                canvas.ensureVisible(canvas.selectMinuteEnd)
+            }
+        } else {
+            return
+        }
+        event.accepted = true
+    }
+
+    function chooseMark(row) {
+        page.receiptChosen(receiptMarks.get(row), selectedStreamId())
+    }
+
+    // Shows the receipt on this page's timeline: its camera, its day, the view centred on it and the
+    // whole minutes of the three minutes around it selected.
+    function showReceipt(streamId, createdAt) {
+        var row = StreamsList.indexOf(streamId)
+        if (row < 0) {
+            showError(qsTr("The camera of this receipt is not among the video server's cameras.") + I18n.localeNotify)
+            return false
+        }
+        var when = new Date(createdAt)
+        // Each of the two loads the day when it changes something.
+        datePicker.setDay(when)
+        lstStreams.currentIndex = row
+        lstStreams.positionViewAtIndex(row, ListView.Contain)
+        var atSecs = when.getTime() / 1000 - day.startSecs
+        select(Math.floor((atSecs - 90) / 60), Math.ceil((atSecs + 90) / 60))
+        canvas.centreOn(atSecs / 60)
+        mouseArea.forceActiveFocus()
+        return true
     }
 
     // The save dialog opens on "download.mkv" in the working directory, so that Return keeps the
@@ -121,6 +186,13 @@ Page {
         objectName: "recordingsList"
         onErrorOccured: page.showError(message)
         onLoadingFinished: canvas.requestPaint()
+    }
+
+    // The receipts of the chosen camera's day, marked on the timeline above the recordings.
+    ReceiptMarks {
+        id: receiptMarks
+        objectName: "receiptMarks"
+        onModelReset: canvas.requestPaint()
     }
 
     // The day on the timeline; a change of day keeps the selection's wall-clock times where that day
@@ -316,6 +388,12 @@ Page {
                     // The rows of recordingsList as start and duration pairs in milliseconds, read once
                     // per load rather than once per repaint.
                     property var periods: []
+                    // The receipt marks as last drawn, grouped where they lie too close to tell apart:
+                    // maps with "x", "row" (the first receipt's) and "count".
+                    property var markGroups: []
+                    // The receipt mark the keyboard is on (a row of receiptMarks), -1 for none.
+                    property int focusedMark: -1
+                    readonly property real markBand: 16
 
                     function getHour(min) {
                         return Math.floor(min / 60)
@@ -358,6 +436,27 @@ Page {
                         var shift = x < margin ? x - margin : (x > width - margin ? x - width + margin : 0)
                         var canvasPadding = (fullWidth - width) / 2
                         xOffset = Math.max(-canvasPadding, Math.min(canvasPadding, xOffset + shift))
+                    }
+
+                    // Pans so that minute m (a fraction allowed) lies in the middle of the view.
+                    function centreOn(m) {
+                        var canvasPadding = (fullWidth - width) / 2
+                        var x = m / day.minutes * fullWidth - canvasPadding - width / 2
+                        xOffset = Math.max(-canvasPadding, Math.min(canvasPadding, x))
+                        requestPaint()
+                    }
+
+                    // The mark group under x on the band of marks at the top, or null.
+                    function markGroupAt(x, y) {
+                        if (y > markBand + 4)
+                            return null
+                        var best = null
+                        for (var i = 0; i < markGroups.length; ++i) {
+                            var distance = Math.abs(markGroups[i].x - x)
+                            if (distance <= 5 && (best === null || distance < Math.abs(best.x - x)))
+                                best = markGroups[i]
+                        }
+                        return best
                     }
 
                     function zoomBy(step) {
@@ -404,6 +503,41 @@ Page {
                             ctx.fillRect(span.from, 0, span.to - span.from, height)
                     }
 
+                    // Each receipt as a mark at the top, over the recordings; marks a few pixels apart are one
+                    // mark with their count.
+                    function paintMarks(ctx) {
+                        var viewStartMs = (day.startSecs + secondStart) * 1000
+                        var groups = receiptMarks.count > 0
+                                ? receiptMarks.clusters(viewStartMs, 1000 / xPerSec, width, 6) : []
+                        markGroups = groups
+                        var band = markBand
+                        ctx.fillStyle = "rgb(230, 120, 0)"
+                        // Rectangles on whole pixels: an antialiased path of a few hundred marks costs more
+                        // than the rest of the repaint.
+                        var i
+                        for (i = 0; i < groups.length; ++i) {
+                            var x = Math.round(groups[i].x)
+                            ctx.fillRect(x - 3, 0, 7, 5)
+                            ctx.fillRect(x - 1, 0, 3, band)
+                        }
+                        ctx.fillStyle = "rgb(0, 0, 0)"
+                        ctx.textAlign = "left"
+                        // A count only where it has room before the next mark: packed marks would smear
+                        // their numbers into each other, and every text costs more than the marks.
+                        for (i = 0; i < groups.length; ++i) {
+                            var room = (i + 1 < groups.length ? groups[i + 1].x : width) - groups[i].x
+                            var label = String(groups[i].count)
+                            if (groups[i].count > 1 && room >= 8 + 7 * label.length)
+                                ctx.fillText(label, groups[i].x + 5, band - 2)
+                        }
+                        if (focusedMark >= 0) {
+                            var at = (receiptMarks.get(focusedMark).markTimeMS - viewStartMs) / 1000 * xPerSec
+                            ctx.strokeStyle = "rgb(0, 90, 200)"
+                            ctx.lineWidth = 2
+                            ctx.strokeRect(at - 6, 1, 12, band)
+                        }
+                    }
+
                     onPaint: {
                         var ctx = getContext("2d")
                         ctx.clearRect(0, 0, width, height)
@@ -413,6 +547,7 @@ Page {
                         paintTicks(ctx)
                         paintRecordings(ctx)
                         paintSelection(ctx)
+                        paintMarks(ctx)
                     }
 
                     onWidthChanged: requestPaint()
@@ -425,6 +560,8 @@ Page {
                     anchors.top: parent.top
                     anchors.right: parent.right
                     anchors.margins: 5
+                    // Below the band of receipt marks.
+                    anchors.topMargin: canvas.markBand + 6
                 }
 
                 MouseArea {
@@ -438,22 +575,80 @@ Page {
                     activeFocusOnTab: true
 
                     Accessible.role: Accessible.Chart
-                    Accessible.name: (canvas.selectMinuteStart < 0
-                                      ? qsTr("Timeline, nothing selected")
-                                      : qsTr("Timeline, selected %1 to %2").arg(txtStart.text).arg(txtEnd.text))
+                    Accessible.name: (canvas.focusedMark >= 0
+                                      ? qsTr("Receipt %1").arg(page.markText(canvas.focusedMark))
+                                      : canvas.selectMinuteStart < 0
+                                        ? qsTr("Timeline, nothing selected")
+                                        : qsTr("Timeline, selected %1 to %2").arg(txtStart.text).arg(txtEnd.text))
                                      + I18n.localeNotify
-                    Accessible.description: qsTr("Arrow keys move the end of the selection, Shift and arrow keys its start; plus and minus zoom") + I18n.localeNotify
+                    Accessible.description: qsTr("Arrow keys move the end of the selection, Shift and arrow keys its start; plus and minus zoom; Page Down and Page Up go from receipt to receipt, Return opens it") + I18n.localeNotify
+                    hoverEnabled: true
 
                     property bool isPressed: false
                     property real lastX: 0
+                    // The mark group a press landed on: the press opens it and selects nothing.
+                    property var pressedGroup: null
 
                     // The minute under x, kept within the chosen day.
                     function getMinuteFromXPos(x) {
                         return day.clamp(Math.floor(x / canvas.xPerMinute + canvas.minuteStart))
                     }
 
+                    function showMarkTip(group) {
+                        if (!group) {
+                            markTip.hide()
+                            return
+                        }
+                        markTip.x = Math.min(group.x, canvas.width - markTip.width)
+                        markTip.text = page.markText(group.row)
+                                + (group.count > 2 ? "\n" + qsTr("and %1 more receipts").arg(group.count - 1)
+                                   : group.count > 1 ? "\n" + qsTr("and 1 more receipt") : "")
+                        markTip.show(markTip.text)
+                    }
+
+                    function openGroup(group) {
+                        if (group.count === 1) {
+                            page.chooseMark(group.row)
+                            return
+                        }
+                        var rows = []
+                        for (var i = 0; i < group.count; ++i)
+                            rows.push(group.row + i)
+                        popMarks.rows = rows
+                        popMarks.open()
+                    }
+
+                    // Moves the keyboard to the next (step 1) or previous (-1) receipt mark and brings
+                    // it into view.
+                    function stepMark(step) {
+                        if (receiptMarks.count === 0)
+                            return
+                        var row = canvas.focusedMark
+                        if (row < 0) {
+                            var viewStartMs = (day.startSecs + canvas.secondStart) * 1000
+                            row = step > 0 ? 0 : receiptMarks.count - 1
+                            for (var i = 0; i < receiptMarks.count; ++i) {
+                                if (receiptMarks.get(i).markTimeMS >= viewStartMs) {
+                                    row = step > 0 ? i : Math.max(i - 1, 0)
+                                    break
+                                }
+                            }
+                        } else {
+                            row = Math.max(0, Math.min(receiptMarks.count - 1, row + step))
+                        }
+                        canvas.focusedMark = row
+                        var atMinute = (receiptMarks.get(row).markTimeMS / 1000 - day.startSecs) / 60
+                        canvas.ensureVisible(atMinute)
+                        canvas.requestPaint()
+                        var x = (atMinute - canvas.minuteStart) * canvas.xPerMinute
+                        showMarkTip({ x: x, row: row, count: 1 })
+                    }
+
                     onPressed: {
                         forceActiveFocus()
+                        pressedGroup = mouse.button === Qt.LeftButton ? canvas.markGroupAt(mouse.x, mouse.y) : null
+                        if (pressedGroup)
+                            return
                         isPressed = true
                         lastX = mouse.x
                         var m = getMinuteFromXPos(mouse.x)
@@ -461,6 +656,12 @@ Page {
                     }
 
                     onPositionChanged: {
+                        if (!pressed) {
+                            showMarkTip(canvas.markGroupAt(mouse.x, mouse.y))
+                            return
+                        }
+                        if (pressedGroup)
+                            return
                         if (mouse.buttons & Qt.RightButton) {
                             var delta = mouse.x - lastX
                             lastX = mouse.x
@@ -473,42 +674,122 @@ Page {
                         page.select(canvas.selectMinuteStart, getMinuteFromXPos(mouse.x))
                     }
 
-                    onReleased: isPressed = false
+                    onReleased: {
+                        isPressed = false
+                        var group = pressedGroup
+                        pressedGroup = null
+                        if (group && canvas.markGroupAt(mouse.x, mouse.y) === group) {
+                            markTip.hide()
+                            openGroup(group)
+                        }
+                    }
+
+                    onExited: if (canvas.focusedMark < 0) markTip.hide()
 
                     onWheel: {
                         var pixels = wheel.angleDelta.x !== 0 ? wheel.angleDelta.x : wheel.angleDelta.y
                         canvas.zoomBy(pixels * 0.008)
                     }
 
-                    // Arrows move the end by a minute (ten with Ctrl), Shift+arrows the start; a first
-                    // arrow with nothing selected starts at the middle of the view.
+                    onActiveFocusChanged: {
+                        if (!activeFocus) {
+                            canvas.focusedMark = -1
+                            markTip.hide()
+                            canvas.requestPaint()
+                        }
+                    }
+
                     Keys.onPressed: {
-                        if (event.key === Qt.Key_Plus || event.key === Qt.Key_Equal || event.key === Qt.Key_Minus) {
-                            canvas.zoomBy(event.key === Qt.Key_Minus ? -0.96 : 0.96)
-                            // The keys keep what they work on in view.
-                            if (canvas.selectMinuteEnd >= 0)
-                                canvas.ensureVisible(canvas.selectMinuteEnd)
-                        } else if (event.key === Qt.Key_Left || event.key === Qt.Key_Right) {
-                            var step = (event.key === Qt.Key_Left ? -1 : 1)
-                                    * (event.modifiers & Qt.ControlModifier ? 10 : 1)
-                            var start = canvas.selectMinuteStart
-                            var end = canvas.selectMinuteEnd
-                            if (start < 0)
-                                start = end = day.clamp(Math.floor((canvas.minuteStart + canvas.minuteEnd) / 2))
-                            if (event.modifiers & Qt.ShiftModifier) {
-                                start = day.clamp(start + step)
-                                page.select(start, Math.max(start, end))
-                                canvas.ensureVisible(start)
-                            } else {
-                                page.select(start, Math.max(start, end + step))
-                                canvas.ensureVisible(canvas.selectMinuteEnd)
-                            }
-                        } else {
+                        if (event.key === Qt.Key_PageDown || event.key === Qt.Key_PageUp) {
+                            stepMark(event.key === Qt.Key_PageDown ? 1 : -1)
+                            event.accepted = true
                             return
                         }
-                        event.accepted = true
+                        if ((event.key === Qt.Key_Return || event.key === Qt.Key_Enter) && canvas.focusedMark >= 0) {
+                            markTip.hide()
+                            page.chooseMark(canvas.focusedMark)
+                            event.accepted = true
+                            return
+                        }
+                        if (event.key === Qt.Key_Escape && canvas.focusedMark >= 0) {
+                            canvas.focusedMark = -1
+                            markTip.hide()
+                            canvas.requestPaint()
+                            event.accepted = true
+                            return
+                        }
+                        page.timelineKey(event)
                     }
                 }
+
+                ToolTip {
+                    id: markTip
+                    objectName: "markTip"
+                    parent: canvas
+                    y: canvas.markBand + 4
+                    delay: 0
+                    // Receipts line their columns up in a fixed-width font, and keep their lines.
+                    contentItem: Label {
+                        text: markTip.text
+                        font.family: "monospace"
+                    }
+                }
+            }
+
+            // The receipts' side of the timeline in one line: how many marks, or why there are none.
+            Label {
+                objectName: "lblMarksStatus"
+                Layout.fillWidth: true
+                elide: Text.ElideRight
+                font.pixelSize: 11
+                color: receiptMarks.status !== "" ? "firebrick" : palette.mid
+                text: receiptMarks.status !== "" ? receiptMarks.status
+                      : receiptMarks.isLoading ? qsTr("Loading receipts…") + I18n.localeNotify
+                      : (receiptMarks.count === 1 ? qsTr("1 receipt of this camera on this day")
+                                                  : qsTr("%1 receipts of this camera on this day").arg(receiptMarks.count))
+                        + I18n.localeNotify
+            }
+        }
+    }
+
+    // The receipts of a mark that stands for several: one of them is picked.
+    Popup {
+        id: popMarks
+        objectName: "popMarks"
+        property var rows: []
+        anchors.centerIn: parent
+        width: Math.min(page.width * 0.8, 520)
+        height: Math.min(page.height * 0.7, lstMarks.contentHeight + topPadding + bottomPadding)
+        modal: true
+        dim: true
+        focus: true
+        onOpened: lstMarks.forceActiveFocus()
+
+        ListView {
+            id: lstMarks
+            objectName: "lstMarks"
+            anchors.fill: parent
+            clip: true
+            model: popMarks.rows
+            keyNavigationEnabled: true
+            Accessible.role: Accessible.List
+            Accessible.name: qsTr("Receipts at this mark") + I18n.localeNotify
+            Keys.onReturnPressed: choose(currentIndex)
+            Keys.onEnterPressed: choose(currentIndex)
+
+            function choose(index) {
+                var row = popMarks.rows[index]
+                popMarks.close()
+                page.chooseMark(row)
+            }
+
+            delegate: ItemDelegate {
+                width: ListView.view.width
+                highlighted: ListView.isCurrentItem
+                focusPolicy: Qt.NoFocus
+                text: page.markText(modelData).replace(/\n/g, " · ")
+                Accessible.name: text
+                onClicked: lstMarks.choose(index)
             }
         }
     }

@@ -10,9 +10,22 @@ Page {
     padding: 10
     title: qsTr("Receipts") + I18n.localeNotify
 
+    // "Show on timeline" in the detail box: the receipt's camera and time, for the recordings page.
+    signal showOnTimelineRequested(string streamId, var createdAt)
+
     function showError(message) {
         popMessage.message = message
         popMessage.open()
+    }
+
+    /// Opens the detail box on a receipt, with the camera streamId chosen when the receipt lists it.
+    function openReceipt(createdAt, content, streams, streamId) {
+        popDetail.message = content
+        popDetail.createdAt = createdAt
+        popDetail.streams = streams
+        var chosen = streamId ? cbStream.indexOfValue(streamId) : -1
+        cbStream.currentIndex = chosen >= 0 ? chosen : (streams.length > 0 ? 0 : -1)
+        popDetail.open()
     }
 
     /// The path behind the save dialog's answer. The dialog may give the URL percent-encoded
@@ -43,7 +56,16 @@ Page {
             showError(qsTr("The search text must at least 3 characters"))
             return
         }
-        posSearching.searchByContent(txtText.text)
+        if (!chkFrom.checked && !chkTo.checked) {
+            posSearching.searchByContent(txtText.text)
+            return
+        }
+        if (chkFrom.checked && chkTo.checked && dayFrom.selectedDate > dayTo.selectedDate) {
+            showError(qsTr("The “from” day is after the “to” day."))
+            return
+        }
+        posSearching.searchByContentInDays(txtText.text, chkFrom.checked ? dayFrom.selectedDate : undefined,
+                                           chkTo.checked ? dayTo.selectedDate : undefined)
     }
 
     /// Exports that wait or run, for the window's closing.
@@ -281,6 +303,43 @@ Page {
                 }
             }
 
+            // Optional days that bound the search: receipts from the first moment of the "from" day to
+            // the last of the "to" day.
+            RowLayout {
+                Layout.fillWidth: true
+                CheckBox {
+                    id: chkFrom
+                    objectName: "chkFrom"
+                    text: qsTr("from") + I18n.localeNotify
+                    Accessible.name: qsTr("Only receipts from a day on") + I18n.localeNotify
+                }
+                DatePicker {
+                    id: dayFrom
+                    objectName: "dayFrom"
+                    enabled: chkFrom.checked
+                    Accessible.name: qsTr("From day: %1").arg(selectedDate.toLocaleDateString(Qt.locale(),
+                                                                                            Locale.LongFormat))
+                                     + I18n.localeNotify
+                }
+                CheckBox {
+                    id: chkTo
+                    objectName: "chkTo"
+                    text: qsTr("to") + I18n.localeNotify
+                    Accessible.name: qsTr("Only receipts up to a day") + I18n.localeNotify
+                }
+                DatePicker {
+                    id: dayTo
+                    objectName: "dayTo"
+                    enabled: chkTo.checked
+                    Accessible.name: qsTr("To day: %1").arg(selectedDate.toLocaleDateString(Qt.locale(),
+                                                                                          Locale.LongFormat))
+                                     + I18n.localeNotify
+                }
+                Item {
+                    Layout.fillWidth: true
+                }
+            }
+
             RowLayout {
                 Layout.fillWidth: true
                 // What the last search found, so that a search without matches is seen to have run.
@@ -375,10 +434,7 @@ Page {
                                      .concat(selected ? [qsTr("selected") + I18n.localeNotify] : [])
                                      .join(", ")
                     function openDetail() {
-                        popDetail.message = posContent
-                        popDetail.createdAt = posCreatedAt
-                        popDetail.streams = posStreams
-                        popDetail.open()
+                        page.openReceipt(posCreatedAt, posContent, posStreams, "")
                     }
                     // Only from a screen reader's press: the mouse goes to the area below.
                     onClicked: page.rowClicked(index, Qt.NoModifier)
@@ -573,6 +629,16 @@ Page {
                     objectName: "btnClose"
                     text: qsTr("Close") + I18n.localeNotify
                     onClicked: popDetail.close()
+                }
+                Button {
+                    objectName: "btnShowOnTimeline"
+                    text: qsTr("Show on timeline") + I18n.localeNotify
+                    enabled: cbStream.currentIndex >= 0 && !isNaN(popDetail.createdAt.getTime())
+                    Accessible.description: qsTr("The recordings of the chosen camera on the receipt's day, with the minutes around it selected") + I18n.localeNotify
+                    onClicked: {
+                        popDetail.close()
+                        page.showOnTimelineRequested(cbStream.currentValue, popDetail.createdAt)
+                    }
                 }
                 // A disabled button hears no hover: the item around it shows why it is disabled.
                 Item {

@@ -2,6 +2,7 @@
 # Takes docs/timeline.png (or the path given): the timeline page of the real program against the
 # simulated servers, with yesterday's recordings of a camera and a selection on it, on a virtual
 # display. Drives the window with xdotool, by the keyboard but for one button. Then, next to it,
+# timeline-marks.png and timeline-receipt.png (a receipt of that day on the timeline, then opened),
 # search.png (the search page with the receipts that mention coffee), export-progress.png (the export's
 # progress box with "Cancel"), export-done.png (the message at its end) and export-frame.png (a frame of
 # the exported MP4, taken with ffmpeg).
@@ -88,13 +89,26 @@ import -window root "$out"
 echo "screenshot: wrote $out"
 
 docs=$(dirname "$out")
+# The receipts of that camera's day on the timeline: Tab from "Download" to the timeline, Page Down to
+# its first receipt in view (its tooltip), then Return opens it; Escape puts it away.
+xdotool key Tab Next
+sleep 1
+import -window root "$docs/timeline-marks.png"
+echo "screenshot: wrote $docs/timeline-marks.png"
+xdotool key Return
+sleep 1
+import -window root "$docs/timeline-receipt.png"
+echo "screenshot: wrote $docs/timeline-receipt.png"
+xdotool key Escape
+sleep 0.5
 # The receipts page, the search field and the receipts that mention coffee.
 xdotool key ctrl+2 ctrl+f
 type_text "coffee"
 xdotool key Return
 sleep 2
-# Into the list and down to the second receipt (the newest may still be within its three minutes).
-xdotool key Tab Tab Down Down
+# Past the button and the two day boxes into the list, and down to the second receipt (the newest may
+# still be within its three minutes).
+xdotool key Tab Tab Tab Tab Down Down
 sleep 0.5
 import -window root "$docs/search.png"
 echo "screenshot: wrote $docs/search.png"
@@ -103,7 +117,7 @@ echo "screenshot: wrote $docs/search.png"
 # "Download 3 mins around", then the whole path in the save dialog, whose name field has the cursor.
 xdotool key Return
 sleep 1
-xdotool mousemove 452 494 click 1
+xdotool mousemove 519 508 click 1
 timeout 30 xdotool search --sync --name '^Save file$' >/dev/null
 sleep 1
 xdotool key ctrl+a

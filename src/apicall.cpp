@@ -18,19 +18,9 @@ ApiCall::ApiCall(QObject *parent)
     connect(&m_download, &FileDownload::cancelled, this, [this] { endDownload(QString(), true); });
 }
 
-bool ApiCall::isLoggingIn() const
-{
-    return m_isLoggingIn;
-}
-
 void ApiCall::setIsLoggingIn(bool value)
 {
     updateProperty(m_isLoggingIn, value, this, &ApiCall::isLoggingInChanged);
-}
-
-bool ApiCall::isDownloading() const
-{
-    return m_isDownloading;
 }
 
 void ApiCall::setIsDownloading(bool value)

@@ -18,9 +18,9 @@ class ApiCall : public QObject
 public:
     explicit ApiCall(QObject *parent = nullptr);
 
-    bool isLoggingIn() const;
+    bool isLoggingIn() const { return m_isLoggingIn; }
     void setIsLoggingIn(bool value);
-    bool isDownloading() const;
+    bool isDownloading() const { return m_isDownloading; }
     void setIsDownloading(bool value);
 
     /// Reads a "/api/getTime" body and stores the offset it gives.

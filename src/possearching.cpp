@@ -66,19 +66,9 @@ MatchSnippet matchSnippet(const QString &line, const QString &query, int visible
     return { ellipsis + line.mid(start, at - start), line.mid(at, length), line.mid(end) };
 }
 
-bool PosSearching::isLoading() const
-{
-    return m_isLoading;
-}
-
 void PosSearching::setIsLoading(bool value)
 {
     updateProperty(m_isLoading, value, this, &PosSearching::isLoadingChanged);
-}
-
-QString PosSearching::searchText() const
-{
-    return m_searchText;
 }
 
 QString PosSearching::matchMarkup(const QString &line, const QString &query, int visibleChars) const
@@ -145,17 +135,32 @@ QHash<int, QByteArray> PosSearching::roleNames() const
     return m_roles;
 }
 
-QString PosSearching::searchUrl(const QString &posBase, const QString &content)
+QString PosSearching::searchUrl(const QString &posBase, const QString &content, const QDate &from, const QDate &to)
 {
     // Encoding every reserved character keeps "&", "#", "+" and "%" inside the value, so the
     // server searches for exactly what was typed.
-    return posBase + QStringLiteral("/poses/?text__icontains=") + QString::fromLatin1(QUrl::toPercentEncoding(content));
+    QString url
+        = posBase + QStringLiteral("/poses/?text__icontains=") + QString::fromLatin1(QUrl::toPercentEncoding(content));
+    // The bounds in the form of the window download: UTC with milliseconds.
+    if (from.isValid()) {
+        url += QStringLiteral("&received_at__range_after=")
+            + from.startOfDay(Qt::LocalTime).toUTC().toString(Qt::ISODateWithMs);
+    }
+    if (to.isValid())
+        url += QStringLiteral("&received_at__range_before=")
+            + to.endOfDay(Qt::LocalTime).toUTC().toString(Qt::ISODateWithMs);
+    return url;
 }
 
 void PosSearching::searchByContent(const QString &content)
 {
+    searchByContentInDays(content, QDate(), QDate());
+}
+
+void PosSearching::searchByContentInDays(const QString &content, const QDate &from, const QDate &to)
+{
     m_latest.send(
-        m_manager, searchUrl(AppState::get()->posBase(), content), this,
+        m_manager, searchUrl(AppState::get()->posBase(), content, from, to), this,
         [this, content](const QByteArray &body) {
             if (m_searchText != content) {
                 m_searchText = content;

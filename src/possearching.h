@@ -4,6 +4,7 @@
 
 #include <QAbstractListModel>
 #include <QByteArray>
+#include <QDate>
 #include <QHash>
 #include <QList>
 #include <QNetworkAccessManager>
@@ -39,8 +40,8 @@ public:
 
     explicit PosSearching(QObject *parent = nullptr);
 
-    bool isLoading() const;
-    QString searchText() const;
+    bool isLoading() const { return m_isLoading; }
+    QString searchText() const { return m_searchText; }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role) const override;
@@ -55,7 +56,10 @@ public:
     /// Newest first; records without a readable time go last, in the order they came.
     static void sortNewestFirst(QList<PosData> &records);
     /// The search URL for a text: the text travels as one query value, whatever characters it holds.
-    static QString searchUrl(const QString &posBase, const QString &content);
+    /// A valid from or to day adds the time-range item of that bound: from the first moment of from,
+    /// to the last moment of to, local days.
+    static QString searchUrl(
+        const QString &posBase, const QString &content, const QDate &from = {}, const QDate &to = {});
 
     /// matchSnippet() as styled text for a result row, the match in bold and underlined.
     Q_INVOKABLE QString matchMarkup(const QString &line, const QString &query, int visibleChars) const;
@@ -65,6 +69,9 @@ public:
 
 public slots:
     void searchByContent(const QString &content);
+    /// The same search limited to the receipts of the local days from to to; an invalid day leaves
+    /// that end open.
+    void searchByContentInDays(const QString &content, const QDate &from, const QDate &to);
 
 signals:
     void isLoadingChanged();

@@ -8,6 +8,7 @@
 #include "i18n.h"
 #include "merger.h"
 #include "posdownloader.h"
+#include "receiptmarks.h"
 #include "possearching.h"
 #include "recordingslist.h"
 #include "streamslist.h"
@@ -69,6 +70,7 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
     qmlRegisterUncreatableType<ExportJob>(kUri, 1, 0, "ExportJob", QStringLiteral("ExportController makes the jobs"));
     qmlRegisterUncreatableType<ExportQueue>(
         kUri, 1, 0, "ExportQueue", QStringLiteral("ExportController holds the queue"));
+    qmlRegisterType<ReceiptMarks>(kUri, 1, 0, "ReceiptMarks");
 }
 
 int runMainWindow(QCoreApplication &app, const QUrl &url)

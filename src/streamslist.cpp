@@ -62,3 +62,12 @@ void StreamsList::parseStreamsData(const QByteArray &body)
     QList<StreamData> rows = parseCameras(body);
     replaceRows(m_rows, rows);
 }
+
+int StreamsList::indexOf(const QString &id) const
+{
+    for (int row = 0; row < m_rows.size(); ++row) {
+        if (m_rows.at(row).id == id)
+            return row;
+    }
+    return -1;
+}

@@ -25,6 +25,8 @@ public:
 
 public slots:
     void loadStreams();
+    /// The row of the camera with this id, -1 when the server offers none such.
+    int indexOf(const QString &id) const;
     /// Forgets the cameras and the credentials the server accepted, so that the next login, perhaps
     /// as someone else or on another server, starts afresh.
     void clear();

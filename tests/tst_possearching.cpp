@@ -54,6 +54,8 @@ private slots:
     void searchTextSentAsOneValue_data();
     void searchTextSentAsOneValue();
     void baseEndingInSlashKeepsDoubleSlash();
+    void daysAddTheTimeRange_data();
+    void daysAddTheTimeRange();
 
     void newestFirstInvalidLast();
     void roles();
@@ -172,6 +174,35 @@ void TestPosSearching::searchTextSentAsOneValue()
     QCOMPARE(request.params.count("text__icontains"), size_t(1));
     QCOMPARE(QString::fromStdString(request.params.find("text__icontains")->second), text);
     QVERIFY(request.authorization.empty());
+}
+
+void TestPosSearching::daysAddTheTimeRange_data()
+{
+    QTest::addColumn<QDate>("from");
+    QTest::addColumn<QDate>("to");
+    QTest::addColumn<QString>("range"); // what follows the text item
+
+    // Local days in Berlin (two hours ahead of UTC in June), sent as UTC.
+    QTest::newRow("both days") << QDate(2021, 6, 1) << QDate(2021, 6, 3)
+                               << "&received_at__range_after=2021-05-31T22:00:00.000Z"
+                                  "&received_at__range_before=2021-06-03T21:59:59.999Z";
+    QTest::newRow("from only") << QDate(2021, 6, 1) << QDate() << "&received_at__range_after=2021-05-31T22:00:00.000Z";
+    QTest::newRow("to only") << QDate() << QDate(2021, 6, 1) << "&received_at__range_before=2021-06-01T21:59:59.999Z";
+    QTest::newRow("no days") << QDate() << QDate() << "";
+}
+
+void TestPosSearching::daysAddTheTimeRange()
+{
+    QFETCH(QDate, from);
+    QFETCH(QDate, to);
+    QFETCH(QString, range);
+    PosSearching model;
+    model.searchByContentInDays("SALT & PEPPER", from, to);
+    QTRY_VERIFY(!model.isLoading());
+    const TestServer::Recorded request = m_server->requests().front();
+    // Both filters in one request; the text stays one value.
+    QCOMPARE(QString::fromStdString(request.target), "/poses/?text__icontains=SALT%20%26%20PEPPER" + range);
+    QCOMPARE(QString::fromStdString(request.params.find("text__icontains")->second), QString("SALT & PEPPER"));
 }
 
 void TestPosSearching::baseEndingInSlashKeepsDoubleSlash()

@@ -178,6 +178,36 @@ Item {
             compare(messageSpy.count, 0)
         }
 
+        // Days bound the search in the same request; without them the request is the plain one.
+        function test_daysBoundTheSearch() {
+            testServer.route("/poses/", 200, "[]", 0)
+            findChild(page, "chkFrom").checked = true
+            findChild(page, "dayFrom").setDay(new Date(2021, 5, 1))
+            findChild(page, "chkTo").checked = true
+            findChild(page, "dayTo").setDay(new Date(2021, 5, 3))
+            searchFor("milk")
+            tryVerify(function () { return testServer.requestCount() === 1 }, 5000)
+            compare(testServer.lastTarget(), "/poses/?text__icontains=milk&received_at__range_after="
+                    + new Date(2021, 5, 1).toISOString() + "&received_at__range_before="
+                    + new Date(2021, 5, 3, 23, 59, 59, 999).toISOString())
+
+            // The days the wrong way round are refused before anything is asked.
+            findChild(page, "dayFrom").setDay(new Date(2021, 5, 4))
+            searchFor("milk")
+            messageSpy.wait(2000)
+            compare(popMessage.message, "The \u201cfrom\u201d day is after the \u201cto\u201d day.")
+            // One day alone bounds one end.
+            findChild(page, "chkTo").checked = false
+            searchFor("milk")
+            tryVerify(function () { return testServer.requestCount() === 2 }, 5000)
+            compare(testServer.lastTarget(), "/poses/?text__icontains=milk&received_at__range_after="
+                    + new Date(2021, 5, 4).toISOString())
+            findChild(page, "chkFrom").checked = false
+            searchFor("milk")
+            tryVerify(function () { return testServer.requestCount() === 3 }, 5000)
+            compare(testServer.lastTarget(), "/poses/?text__icontains=milk")
+        }
+
         function test_returnInTheFieldSearches() {
             testServer.route("/poses/", 200, "[]", 0)
             var field = findChild(page, "txtText")

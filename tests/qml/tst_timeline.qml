@@ -64,7 +64,7 @@ Item {
             return JSON.stringify({ error: "0", errorString: "", reply: [{ server: "vms", periods: list }] })
         }
 
-        function serve(periods) {
+        function serve(periods, receipts) {
             testServer.reset()
             AppState.base = "http://" + testServer.hostPort
             testServer.route("/api/getTime", 200,
@@ -72,11 +72,13 @@ Item {
             testServer.route("/ec2/getCamerasEx", 200,
                              '[{"id":"cam-1","name":"Entrance"},{"id":"cam-2","name":"Car Park"}]', 0)
             testServer.route("/ec2/recordedTimePeriods", 200, periodsBody(periods), 0)
+            AppState.posBase = "http://" + testServer.hostPort
+            testServer.route("/poses/", 200, receipts || "[]", 0)
         }
 
-        // PageDirection with the first camera chosen on the test day, its periods loaded.
-        function openTimeline(periods) {
-            serve(periods)
+        // PageDirection with the first camera chosen on the test day, its periods and receipts loaded.
+        function openTimeline(periods, receipts) {
+            serve(periods, receipts)
             page = createTemporaryObject(directionComponent, root)
             verify(page)
             var list = findChild(page, "lstStreams")
@@ -100,8 +102,12 @@ Item {
             compare(list.currentIndex, 0)
             loadedSpy.wait(5000)
             verify(findChild(page, "timelinePane").visible)
-            verify(testServer.lastTarget().indexOf("/ec2/recordedTimePeriods?cameraId=cam-1&") === 0,
-                   testServer.lastTarget())
+            var periodsAsked = testServer.targets().filter(function (target) {
+                return target.indexOf("/ec2/recordedTimePeriods?cameraId=cam-1&") === 0
+            })
+            compare(periodsAsked.length, 1, testServer.targets())
+            // The receipts of the day come beside the periods.
+            tryCompare(findChild(page, "receiptMarks"), "isLoading", false, 5000)
             canvas = findChild(page, "canvas")
             area = findChild(page, "timelineMouseArea")
             verify(canvas.width > 300)
@@ -519,6 +525,115 @@ Item {
             compare(testServer.lastTarget(), "/ec2/getCamerasEx")
         }
 
+        function receipt(text, at, cameras) {
+            return { text: text, received_at: at.toISOString(),
+                     device: { streams: cameras.map(function (id) { return { nx_id: id, name: id } }) } }
+        }
+
+        function markGroups() {
+            pixels() // the groups are those of the last repaint
+            return canvas.markGroups.map(function (g) { return { x: Math.round(g.x), count: g.count } })
+        }
+
+        // The camera's receipts of the day as marks where they happened; those too close to tell apart
+        // at this zoom as one mark with their count, which zooming in separates; another camera's not at all.
+        function test_receiptMarksWhereTheReceiptsAre() {
+            var receipts = [receipt("A", new Date(2026, 11, 7, 12, 0, 0), ["cam-1"]),
+                            receipt("B", new Date(2026, 11, 7, 12, 0, 20), ["cam-2", "cam-1"]),
+                            receipt("C", new Date(2026, 11, 7, 12, 10, 0), ["cam-2"]),
+                            receipt("D", new Date(2026, 11, 7, 12, 30, 0), ["cam-1"])]
+            openTimeline([], JSON.stringify(receipts))
+            var marks = findChild(page, "receiptMarks")
+            compare(marks.count, 3)
+            compare(markGroups(), [{ x: Math.round(xOfMinute(720)), count: 2 },
+                                   { x: Math.round(xOfMinute(750)), count: 1 }])
+            compare(findChild(page, "lblMarksStatus").text, "3 receipts of this camera on this day")
+            for (var i = 0; i < 30; ++i)
+                mouseWheel(area, 100, midY(), 0, 120)
+            compare(canvas.zoomFactor, 40)
+            canvas.centreOn(720)
+            var apart = markGroups()
+            compare(apart.length, 2, JSON.stringify(apart)) // the third is now out of view
+            compare(apart[0].count, 1)
+            fuzzyCompare(apart[1].x - apart[0].x, 20 * canvas.xPerSec, 1)
+
+            // Hovering a mark shows its time and first lines; clicking it opens the receipt with the
+            // timeline's camera chosen.
+            var tip = findChild(page, "markTip")
+            mouseMove(area, apart[0].x + 1, 4) // the first move only enters the area
+            mouseMove(area, apart[0].x, 4)
+            tryCompare(tip, "visible", true)
+            verify(tip.text.indexOf(Utils.formatDateTime(new Date(2026, 11, 7, 12, 0, 0))) === 0, tip.text)
+            mouseClick(area, apart[1].x, 4)
+            var detail = findChild(page, "popDetail")
+            tryCompare(detail, "opened", true)
+            compare(findChild(page, "txtContent").text, "B")
+            compare(findChild(page, "cbStream").currentValue, "cam-1")
+            detail.close()
+            // Marks take no part in the selection.
+            compare(canvas.selectMinuteStart, -1)
+        }
+
+        // A POS server that fails leaves the timeline working and says so in one line, not in a box.
+        function test_posServerDownSaysSoInTheStatusLine() {
+            openTimeline([])
+            testServer.route("/poses/", 503, "down", 0)
+            findChild(page, "datePicker").selectedDate = new Date(2026, 11, 6)
+            var status = findChild(page, "lblMarksStatus")
+            tryVerify(function () { return status.text.indexOf("Receipts could not be loaded") === 0 }, 5000)
+            compare(findChild(page, "receiptMarks").count, 0)
+            leftDrag(xInMinute(700), xInMinute(705))
+            compare(canvas.selectMinuteEnd, 705)
+            compare(messageSpy.count, 0)
+        }
+
+        // "Show on timeline": the receipt's camera and day, and the whole minutes that cover the three
+        // minutes around it, which "Download" then fetches.
+        function test_showOnTimelineSelectsTheWindow_data() {
+            return [
+                { tag: "on a minute", at: new Date(2026, 11, 5, 10, 30, 0), from: "10:28", to: "10:32",
+                  first: new Date(2026, 11, 5, 10, 28, 0), duration: 240 },
+                { tag: "within a minute", at: new Date(2026, 11, 5, 10, 30, 45), from: "10:29", to: "10:33",
+                  first: new Date(2026, 11, 5, 10, 29, 0), duration: 240 },
+                // The window begins the day before: the selection stays in the receipt's day.
+                { tag: "just after midnight", at: new Date(2026, 11, 5, 0, 0, 30), from: "00:00", to: "00:02",
+                  first: new Date(2026, 11, 5, 0, 0, 0), duration: 120 },
+            ]
+        }
+
+        function test_showOnTimelineSelectsTheWindow(data) {
+            openTimeline([])
+            var pages = findChild(page, "stackView")
+            pages.setCurrentIndex(1)
+            var detail = findChild(page, "popDetail")
+            var searchPage = pages.itemAt(1)
+            searchPage.openReceipt(data.at, "TOTAL 1.00", [{ strmId: "cam-1", strmName: "Entrance" },
+                                                          { strmId: "cam-2", strmName: "Car Park" }], "cam-2")
+            tryCompare(detail, "opened", true)
+            mouseClick(findChild(page, "btnShowOnTimeline"))
+            tryCompare(detail, "visible", false)
+            compare(pages.currentIndex, 0)
+            compare(findChild(page, "lstStreams").currentIndex, 1)
+            var picked = findChild(page, "datePicker").selectedDate
+            compare(picked.toDateString(), data.at.toDateString())
+            compare(findChild(page, "txtStart").text, data.from)
+            compare(findChild(page, "txtEnd").text, data.to)
+            // The receipt in the middle of the view, or as near it as the day's start lets the view go.
+            var at = (data.at.getTime() / 1000 - findChild(page, "dayClock").startSecs) / 60
+            var x = xOfMinute(at)
+            verify(x >= 0 && x < canvas.width, x)
+            verify(canvas.minuteStart === 0 || Math.abs(x - canvas.width / 2) < canvas.xPerMinute, x)
+
+            testServer.route("/hls/cam-2.mkv", 200, "clip", 0)
+            mouseClick(findChild(page, "btnDownload"))
+            saveFileDialog.accept(saveFileDialog.currentFile)
+            tryVerify(function () { return testServer.lastTarget().indexOf("/hls/") === 0 }, 5000)
+            compare(testServer.lastTarget(),
+                    "/hls/cam-2.mkv?pos=" + data.first.getTime() + "&duration=" + data.duration + "&hi=1")
+            tryCompare(findChild(page, "popDownloaded"), "opened", true, 5000)
+            findChild(page, "popDownloaded").close()
+        }
+
         function test_changingCameraKeepsTheView() {
             openTimeline([])
             rightDrag(400, 300)
@@ -528,7 +643,7 @@ Item {
             loadedSpy.clear()
             mouseClick(list.itemAtIndex(1))
             loadedSpy.wait(5000)
-            verify(testServer.lastTarget().indexOf("cameraId=cam-2&") > 0)
+            verify(testServer.targets().some(function (target) { return target.indexOf("cameraId=cam-2&") > 0 }))
             fuzzyCompare(canvas.zoomFactor, 12.96, 1e-9)
             fuzzyCompare(canvas.xOffset, 100, 1e-9)
             compare(canvas.selectMinuteStart, 740)

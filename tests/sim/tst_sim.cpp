@@ -537,6 +537,21 @@ void TestSim::posWindow()
         around.body);
     QCOMPARE(window(withOffset, simdata::formatUtc(t + 90000)).body, around.body);
 
+    // Text and range together: the receipts that meet both.
+    const qint64 dayMs = 24 * 3600 * 1000;
+    const QJsonArray both = QJsonDocument::fromJson(
+        get(pos("/poses/?text__icontains=total&received_at__range_after=" + simdata::formatUtc(t - dayMs)
+                + "&received_at__range_before=" + simdata::formatUtc(t)))
+            .body)
+                                .array();
+    int meetingBoth = 0;
+    for (const simdata::Receipt &receipt : m_site.receipts()) {
+        meetingBoth += receipt.text.contains("total", Qt::CaseInsensitive) && *receipt.receivedAtMs >= t - dayMs
+            && *receipt.receivedAtMs <= t;
+    }
+    QVERIFY(meetingBoth > 0);
+    QCOMPARE(both.size(), meetingBoth);
+
     // No condition: everything.
     QCOMPARE(QJsonDocument::fromJson(get(pos("/poses/")).body).array().size(), m_site.receipts().size());
 }

@@ -1,5 +1,7 @@
 #include "e2e.h"
 
+#include <QtQuickTest/quicktest.h>
+
 #ifdef TILLMARK_WIDGETS_APPLICATION
 #include <QApplication>
 #include <QFileDialog>
@@ -122,6 +124,15 @@ QObject *E2eTest::find(const QString &name)
     return found ? found : findNamedIn(m_window->contentItem(), name, seen);
 }
 
+bool E2eTest::polishPending(const QQuickItem *item)
+{
+    for (; item; item = item->parentItem()) {
+        if (QQuickTest::qIsPolishScheduled(item))
+            return true;
+    }
+    return false;
+}
+
 QPoint E2eTest::centreOf(QObject *object) const
 {
     auto *item = qobject_cast<QQuickItem *>(object);
@@ -131,7 +142,11 @@ QPoint E2eTest::centreOf(QObject *object) const
 void E2eTest::click(QObject *item)
 {
     QVERIFY(item);
-    QVERIFY(qobject_cast<QQuickItem *>(item)->isVisible());
+    auto *quickItem = qobject_cast<QQuickItem *>(item);
+    QVERIFY(quickItem->isVisible());
+    // A popup that has just opened may not have laid out its contents yet: a click at the item's
+    // place before then lands somewhere else (outside the popup, which closes it).
+    QTRY_VERIFY_WITH_TIMEOUT(!polishPending(quickItem), 10000);
     QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf(item));
 }
 

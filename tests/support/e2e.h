@@ -1,5 +1,6 @@
 #pragma once
 #include <QObject>
+#include <QQuickItem>
 #include <QPoint>
 #include <QString>
 #include <QStringList>
@@ -60,6 +61,8 @@ protected:
     QObject *find(const QString &name);
     QPoint centreOf(QObject *item) const;
     void click(QObject *item);
+    /// Whether the item or one of the items it lies in still waits to be laid out.
+    static bool polishPending(const QQuickItem *item);
     void typeInto(const QString &field, const QString &text);
     /// Key presses on the window, as the keyboard sends them; text is typed character by character.
     void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
