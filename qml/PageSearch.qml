@@ -422,7 +422,7 @@ Page {
                     readonly property bool selected: page.selection[index] === true
                     // Bound to the count of finished exports, so that the mark comes when one finishes.
                     readonly property bool exported: exporter.queue.doneCount > 0
-                                                     && exporter.exportsOf(posCreatedAt, posContent).length > 0
+                                                     && exporter.exportedRows(posSearching, [index]).length > 0
                     // The list takes Tab once; the arrow keys move between its rows.
                     focusPolicy: Qt.NoFocus
                     Accessible.focusable: true

@@ -91,18 +91,16 @@ void ExportQueue::startNext()
 
 void ExportQueue::onEnded(ExportJob *job)
 {
+    // The counts are told once they are true: a job that has ended is neither waiting nor running.
     m_waiting.removeOne(job);
+    const bool wasRunning = job == m_running;
+    if (wasRunning)
+        m_running = nullptr;
     emit countsChanged();
+    if (wasRunning)
+        emit runningChanged();
     emit jobEnded(job);
-    if (job != m_running) {
-        // A job cancelled while it waited.
-        if (pendingCount() == 0)
-            emit drained();
-        return;
-    }
-    m_running = nullptr;
-    emit runningChanged();
-    if (m_waiting.isEmpty()) {
+    if (pendingCount() == 0) {
         emit drained();
         return;
     }

@@ -48,7 +48,7 @@ public:
     int doneCount() const;
     int failedCount() const;
     ExportJob *running() const;
-    ExportJob *jobAt(int row) const;
+    Q_INVOKABLE ExportJob *jobAt(int row) const;
 
     Q_INVOKABLE void cancel(int row);
     Q_INVOKABLE void cancelAll();

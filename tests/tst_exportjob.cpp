@@ -484,6 +484,9 @@ void TestExportJob::queueRunsInOrderPastFailures()
     QSignalSpy ended(queue, &ExportQueue::jobEnded);
     QSignalSpy drained(queue, &ExportQueue::drained);
     QSignalSpy background(&controller, &ExportController::backgroundEnded);
+    // The counts as told: once the last job has ended, none waits or runs.
+    QList<int> toldPending;
+    connect(queue, &ExportQueue::countsChanged, this, [&] { toldPending << queue->pendingCount(); });
     QCOMPARE(controller.startBatch(receipts(3), QList<StreamData> { First, Second }, true, m_work->filePath("out")), 6);
     QCOMPARE(queue->rowCount(), 6);
     QCOMPARE(queue->pendingCount(), 6);
@@ -492,6 +495,7 @@ void TestExportJob::queueRunsInOrderPastFailures()
     QCOMPARE(drained.count(), 1);
     QCOMPARE(ended.count(), 6);
     QCOMPARE(mostRunning, 1);
+    QCOMPARE(toldPending.last(), 0);
     QVERIFY(!controller.isBusy());
     QCOMPARE(controller.job(), nullptr);
 

@@ -413,17 +413,28 @@ Item {
             verify(!findChild(page, "exporter").isBusy)
         }
 
-        function test_secondExportIsRefused() {
+        // A second export while one runs is not refused: it waits its turn in the queue, and the progress
+        // box stays with the first.
+        function test_secondExportWaitsItsTurn() {
             showReceipts()
             testServer.route("/poses/", 200, receipts, 3000)
             startExport(0)
+            var exporter = findChild(page, "exporter")
+            var first = exporter.job
             tryCompare(findChild(page, "downloading"), "opened", true, 2000)
             page.exportAround(new Date(2021, 5, 1, 10, 0, 0), "cam-1", "Entrance", "MILK", false)
-            messageSpy.wait(2000)
-            compare(popMessage.message, "An export is already running (Till 1 Overhead, 2021-06-01 11:58:30 to "
-                    + "12:01:30). Wait for it to end or cancel it first.")
-            compare(saveFileDialog.openCount, 1)
-            findChild(page, "exporter").cancel()
+            compare(saveFileDialog.openCount, 2)
+            saveFileDialog.accept("file:///tmp/second%20export.mp4")
+            compare(messageSpy.count, 0)
+            compare(exporter.queue.pendingCount, 2)
+            compare(exporter.job, first)
+            var second = exporter.queue.jobAt(1)
+            compare(second.state, ExportJob.Waiting)
+            compare(second.videoPath, "/tmp/second export.mp4")
+            tryCompare(findChild(page, "queuePanel"), "opened", true)
+            exporter.cancelAll()
+            compare(exporter.queue.pendingCount, 0)
+            compare(second.state, ExportJob.Cancelled)
         }
 
         function test_unexportableReceipt() {
