@@ -20,7 +20,9 @@ Flow {
     }
 
     spacing: 8
+    // Either may change first when both follow one receipt.
     onCamerasChanged: setTicked(initiallyTicked)
+    onInitiallyTickedChanged: setTicked(initiallyTicked)
 
     Repeater {
         model: ticks.cameras

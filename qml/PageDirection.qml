@@ -31,6 +31,11 @@ Page {
         sequence: "Ctrl+2"
         onActivated: direction.showPage(1)
     }
+    // The exports, from either page.
+    Shortcut {
+        sequence: "Ctrl+J"
+        onActivated: pageSearch.showQueue()
+    }
     Shortcut {
         sequences: [StandardKey.NextChild, StandardKey.PreviousChild]
         onActivated: direction.showPage(1 - stackView.currentIndex)
@@ -67,6 +72,7 @@ Page {
                 text: (direction.exportsLeft > 0 ? qsTr("Exports (%1)").arg(direction.exportsLeft) : qsTr("Exports"))
                       + I18n.localeNotify
                 Accessible.name: qsTr("Exports: %1 waiting or running").arg(direction.exportsLeft) + I18n.localeNotify
+                Accessible.description: qsTr("The queue of exports (Ctrl+J)") + I18n.localeNotify
                 onClicked: pageSearch.showQueue()
             }
             Button {

@@ -258,8 +258,10 @@ Page {
         }
         onRefused: page.showError(message)
         onVerified: page.showError(report)
-        // Exports nobody followed: how they went, failures by name, once the queue is empty.
-        onBackgroundEnded: page.showError(summary)
+        // Exports nobody followed: how they went, failures by name, once the queue is empty; the queue
+        // panel, when it is open, shows that already.
+        onBackgroundEnded: if (!queuePanel.visible)
+                               page.showError(summary)
     }
 
     footer: ExportVerify {
