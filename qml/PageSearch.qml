@@ -386,13 +386,10 @@ Page {
                 }
                 Keys.onReturnPressed: if (currentItem) currentItem.openDetail()
                 Keys.onEnterPressed: if (currentItem) currentItem.openDetail()
-                // Space ticks the row for "Export selected…"; Shift and the arrows select a run of rows;
-                // Ctrl+A selects them all.
+                // Shift and the arrows select a run of rows; Ctrl+A selects them all (Space, on the row
+                // itself, ticks one).
                 Keys.onPressed: {
-                    if (event.key === Qt.Key_Space && currentIndex >= 0) {
-                        page.toggleRow(currentIndex)
-                        event.accepted = true
-                    } else if (event.key === Qt.Key_A && (event.modifiers & Qt.ControlModifier)) {
+                    if (event.key === Qt.Key_A && (event.modifiers & Qt.ControlModifier)) {
                         page.selectRange(0, count - 1)
                         event.accepted = true
                     } else if ((event.key === Qt.Key_Up || event.key === Qt.Key_Down)
@@ -411,8 +408,10 @@ Page {
                 // A new search starts a new choice.
                 Connections {
                     target: posSearching
-                    function onModelReset() {
-                        page.selection = {}
+                    function onModelAboutToBeReset() {
+                        // Only when there is a choice: the rows' texts follow it.
+                        if (page.selectedRows.length > 0)
+                            page.selection = {}
                         page.selectionAnchor = -1
                     }
                 }
@@ -440,6 +439,9 @@ Page {
                     }
                     // Only from a screen reader's press: the mouse goes to the area below.
                     onClicked: page.rowClicked(index, Qt.NoModifier)
+                    // The current row has the keys: Space ticks it for "Export selected…" rather than
+                    // pressing it (Return opens it).
+                    Keys.onSpacePressed: page.toggleRow(index)
 
                     // Below the row's content: the camera strip, when it scrolls, keeps its presses.
                     MouseArea {
