@@ -16,6 +16,7 @@
 
 #include <memory>
 
+class ExportWork;
 class QNetworkReply;
 class QTemporaryDir;
 
@@ -111,6 +112,7 @@ private:
     void setProgress(const QString &phase, int percent);
     /// Stops all work, removes the files this job wrote, and ends in state with the message.
     void end(State state, const QString &message);
+    void startWork();
     void stopWork();
     /// Writes a file of the package and remembers it; a failure ends the job.
     bool writePackageFile(const QString &path, const QByteArray &bytes);
@@ -124,15 +126,12 @@ private:
     QString m_vmsBase;
     QDateTime m_startedAt;
 
-    /// The POS server is never given the video server's account: it gets a manager that answers no challenge.
-    QNetworkAccessManager m_posManager;
-    QNetworkAccessManager m_vmsManager;
-    FileDownload m_download;
+    /// The network access, the clip's transfer and the hashing: only while the job runs.
+    ExportWork *m_work = nullptr;
     QPointer<QNetworkReply> m_posReply;
     QProcess *m_process = nullptr;
     std::unique_ptr<QTemporaryDir> m_inputs;
     FfmpegMessages m_messages;
-    FileHasher m_hasher;
 
     QList<PosData> m_records;
     QString m_clipUrl;

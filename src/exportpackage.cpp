@@ -291,7 +291,15 @@ void FileHasher::cancel()
 {
     m_running = false;
     m_queue.clear();
+    releaseReading();
+}
+
+void FileHasher::releaseReading()
+{
+    // The slice is large: a hasher kept after its work (a finished export's) does not hold on to it.
     m_file.reset();
+    m_hash.reset();
+    m_buffer = QByteArray();
 }
 
 bool FileHasher::isRunning() const
@@ -312,6 +320,7 @@ void FileHasher::step()
         openNext();
     if (!m_file) {
         m_running = false;
+        releaseReading();
         emit finished();
         return;
     }

@@ -85,6 +85,7 @@ signals:
 private:
     void step();
     void openNext();
+    void releaseReading();
 
     QStringList m_queue;
     QHash<QString, QString> m_digests;

@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -491,11 +492,17 @@ void TestExportJob::queueRunsInOrderPastFailures()
     QCOMPARE(queue->rowCount(), 6);
     QCOMPARE(queue->pendingCount(), 6);
     QVERIFY(controller.isBusy());
+    // Network access only while a job runs: the queue holds many jobs that wait or have ended.
+    auto managersOf = [queue](int row) { return queue->jobAt(row)->findChildren<QNetworkAccessManager *>().size(); };
+    QCOMPARE(managersOf(0), 2);
+    QCOMPARE(managersOf(5), 0);
     QVERIFY(drained.wait(30000));
     QCOMPARE(drained.count(), 1);
     QCOMPARE(ended.count(), 6);
     QCOMPARE(mostRunning, 1);
     QCOMPARE(toldPending.last(), 0);
+    for (int row = 0; row < 6; ++row)
+        QTRY_COMPARE(managersOf(row), 0);
     QVERIFY(!controller.isBusy());
     QCOMPARE(controller.job(), nullptr);
 
