@@ -58,7 +58,8 @@ Popup {
             delegate: Frame {
                 id: job
                 width: lstQueue.width - 12
-                readonly property bool pending: state <= ExportJob.Encoding
+                // "model.state": the delegate has a "state" of its own.
+                readonly property bool pending: model.state <= ExportJob.Encoding
                 // Tab onto a row out of view brings it into view.
                 function shown(focused) {
                     if (focused)
@@ -83,8 +84,8 @@ Popup {
                         Label {
                             objectName: "lblJobState"
                             font.bold: true
-                            color: state === ExportJob.Failed ? "darkred" : state === ExportJob.Done ? "darkgreen"
-                                                                                                     : palette.text
+                            color: model.state === ExportJob.Failed ? "darkred"
+                                   : model.state === ExportJob.Done ? "darkgreen" : palette.text
                             text: stateText
                             Accessible.role: Accessible.StaticText
                             Accessible.name: camera + ", " + text
@@ -92,30 +93,32 @@ Popup {
                     }
                     ProgressBar {
                         Layout.fillWidth: true
-                        visible: state > ExportJob.Waiting && job.pending
+                        visible: model.state > ExportJob.Waiting && job.pending
                         from: 0
                         to: 100
                         indeterminate: percent < 0
                         value: Math.max(percent, 0)
                     }
-                    Label {
-                        objectName: "lblJobMessage"
-                        Layout.fillWidth: true
-                        wrapMode: Text.Wrap
-                        visible: text !== ""
-                        text: job.pending ? phase : state === ExportJob.Done ? "" : message
-                    }
-                    TextField {
-                        objectName: "txtJobPath"
-                        Layout.fillWidth: true
-                        visible: state === ExportJob.Done
-                        readOnly: true
-                        selectByMouse: true
-                        text: path
-                        Accessible.name: qsTr("Exported video") + I18n.localeNotify
-                        onActiveFocusChanged: job.shown(activeFocus)
-                    }
+                    // What it is doing or why it ended, or where it went; and what can be done with it.
                     RowLayout {
+                        Layout.fillWidth: true
+                        Label {
+                            objectName: "lblJobMessage"
+                            Layout.fillWidth: true
+                            wrapMode: Text.Wrap
+                            visible: text !== ""
+                            text: job.pending ? phase : model.state === ExportJob.Done ? "" : message
+                        }
+                        TextField {
+                            objectName: "txtJobPath"
+                            Layout.fillWidth: true
+                            visible: model.state === ExportJob.Done
+                            readOnly: true
+                            selectByMouse: true
+                            text: path
+                            Accessible.name: qsTr("Exported video") + I18n.localeNotify
+                            onActiveFocusChanged: job.shown(activeFocus)
+                        }
                         Button {
                             objectName: "btnJobCancel"
                             visible: job.pending
@@ -126,7 +129,7 @@ Popup {
                         }
                         Button {
                             objectName: "btnJobRetry"
-                            visible: state === ExportJob.Failed || state === ExportJob.Cancelled
+                            visible: model.state === ExportJob.Failed || model.state === ExportJob.Cancelled
                             text: qsTr("Retry") + I18n.localeNotify
                             Accessible.name: qsTr("Export %1 again").arg(description) + I18n.localeNotify
                             onClicked: panel.queue.retry(index)
@@ -134,7 +137,7 @@ Popup {
                         }
                         Button {
                             objectName: "btnJobOpenFolder"
-                            visible: state === ExportJob.Done
+                            visible: model.state === ExportJob.Done
                             text: qsTr("Open folder") + I18n.localeNotify
                             Accessible.name: qsTr("Open the folder of %1").arg(description) + I18n.localeNotify
                             onClicked: panel.controller.openFolder(path)

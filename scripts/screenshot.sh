@@ -118,7 +118,7 @@ echo "screenshot: wrote $docs/search.png"
 # "Download 3 mins around", then the whole path in the save dialog, whose name field has the cursor.
 xdotool key Return
 sleep 1
-xdotool mousemove 519 508 click 1
+xdotool mousemove 420 508 click 1
 timeout 30 xdotool search --sync --name '^Save file$' >/dev/null
 sleep 1
 xdotool key ctrl+a
@@ -141,19 +141,23 @@ shot_after_log "Export finished" export-done.png
 ffmpeg -v error -y -ss 91 -i "$work/receipt export.mp4" -frames:v 1 "$docs/export-frame.png"
 echo "screenshot: wrote $docs/export-frame.png"
 
-# Three receipts chosen with the keyboard (Space on the row after the one exported, Shift+Down twice),
-# "Export selected…" just before the list, each receipt's own cameras into one folder.
+# Four receipts chosen with the keyboard (Space on the one exported, Shift+Down three times), "Export
+# selected…" just before the list; asked about the one exported, "Leave those out"; each receipt's own
+# cameras into one folder.
 xdotool key Escape
 sleep 0.5
-xdotool key ctrl+f Tab Tab Tab Tab Down space shift+Down shift+Down shift+Tab space
+for keys in ctrl+f "Tab Tab Tab Tab" space shift+Down shift+Down shift+Down shift+Tab space Tab space; do
+    xdotool key $keys
+    sleep 0.3
+done
 sleep 1
 mkdir -p "$work/batch"
 xdotool key Tab Tab Tab Tab ctrl+a
 type_text "$work/batch"
 xdotool key Tab Tab Tab space
-# The queue once two of the exports have finished.
+# The queue once the first of them has finished.
 for _ in $(seq 1 1200); do
-    [ "$(grep -c "^Debug: Export finished" "$work/logs.txt" 2>/dev/null)" -ge 3 ] && break
+    [ "$(grep -c "^Debug: Export finished" "$work/logs.txt" 2>/dev/null)" -ge 2 ] && break
     sleep 0.1
 done
 sleep 1

@@ -190,14 +190,21 @@ void TestE2eQueue::threeReceiptsTwoCamerasOneFolder()
 
     // The panel's rows say so, each with its path.
     QObject *list = find("lstQueue");
+    int rowsSeen = 0;
     for (int job = 0; job < 6; ++job) {
         QQuickItem *row = nullptr;
         QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, job));
         if (!row)
             continue; // out of view
+        ++rowsSeen;
         QCOMPARE(findNamed(row, "lblJobState")->property("text").toString(), QString("done"));
         QCOMPARE(findNamed(row, "txtJobPath")->property("text").toString(), videos.at(job));
+        QVERIFY(findNamed(row, "txtJobPath")->property("visible").toBool());
+        QVERIFY(findNamed(row, "btnJobOpenFolder")->property("visible").toBool());
+        QVERIFY(!findNamed(row, "btnJobCancel")->property("visible").toBool());
+        QVERIFY(!findNamed(row, "btnJobRetry")->property("visible").toBool());
     }
+    QVERIFY(rowsSeen > 0);
     click(find("btnQueueClose"));
     QTRY_VERIFY(!panel->property("visible").toBool());
 
