@@ -87,6 +87,15 @@ void TestE2eQueue::threeReceiptsTwoCamerasOneFolder()
     QTRY_VERIFY_WITH_TIMEOUT(!m_singletons.streamsList->property("isLoading").toBool(), 20000);
     waitForPageStack();
     QVERIFY(!QTest::currentTestFailed());
+    // The queue from the recordings page, by the keyboard: empty yet.
+    press(Qt::Key_J, Qt::ControlModifier);
+    QObject *panel = find("queuePanel");
+    QTRY_VERIFY(panel->property("opened").toBool());
+    QCOMPARE(find("lblQueueSummary")->property("text").toString(), QString("Nothing exported yet in this session."));
+    press(Qt::Key_Escape);
+    QTRY_VERIFY(!panel->property("visible").toBool());
+    QCOMPARE(find("stackView")->property("currentIndex").toInt(), 0);
+
     press(Qt::Key_2, Qt::ControlModifier); // the receipts
     QTRY_COMPARE(find("stackView")->property("currentIndex").toInt(), 1);
     auto *pages = qvariant_cast<QQuickItem *>(find("stackView")->property("contentItem"));
@@ -134,7 +143,6 @@ void TestE2eQueue::threeReceiptsTwoCamerasOneFolder()
     QTRY_VERIFY(!batch->property("visible").toBool());
 
     // The queue shows the six, and they run one after the other to the end.
-    QObject *panel = find("queuePanel");
     QTRY_VERIFY(panel->property("opened").toBool());
     auto *queue = qobject_cast<ExportQueue *>(find("exporter")->property("queue").value<QObject *>());
     QVERIFY(queue);
