@@ -8,6 +8,7 @@
 //   bench_download [--rounds N] [--dir DIR] [--hashed]
 
 #include "apicall.h"
+#include "benchutil.h"
 #include "appstate.h"
 #include "filedownload.h"
 #include "request.h"
@@ -37,18 +38,6 @@ namespace {
 const char *const User = "admin";
 const char *const Password = "Pelmo4826";
 constexpr qint64 MiB = 1024 * 1024;
-
-/// "VmHWM" (or another field) of /proc/self/status, in KiB.
-qint64 statusKiB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QRegularExpression line(
-        QStringLiteral("^%1:\\s+(\\d+) kB$").arg(QLatin1String(field)), QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch match = line.match(QString::fromLatin1(status.readAll()));
-    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
-}
 
 /// Bytes that no transport can shrink, quickly: xorshift64.
 bool writeClip(const QString &path, qint64 size)
@@ -111,7 +100,7 @@ int runChild(const QString &base, bool hashed)
     QObject::connect(&fetch, &FileDownload::failed, [&](const QString &message) { error = message; });
     QObject::connect(&fetch, &FileDownload::failed, &loop, &QEventLoop::quit);
     QObject::connect(&fetch, &FileDownload::succeeded, &loop, &QEventLoop::quit);
-    const qint64 startKiB = statusKiB("VmHWM");
+    const qint64 startKiB = bench::statusKiB("VmHWM");
     QElapsedTimer timer;
     timer.start();
     if (hashed) {
@@ -129,8 +118,8 @@ int runChild(const QString &base, bool hashed)
         std::fprintf(stderr, "download failed: %s\n", qPrintable(error));
         return 3;
     }
-    std::printf("%lld %lld %lld %lld %s\n", QFileInfo(QStringLiteral("download.mkv")).size(), ms, statusKiB("VmHWM"),
-        startKiB, hashed ? qPrintable(fetch.sha256()) : "-");
+    std::printf("%lld %lld %lld %lld %s\n", QFileInfo(QStringLiteral("download.mkv")).size(), ms,
+        bench::statusKiB("VmHWM"), startKiB, hashed ? qPrintable(fetch.sha256()) : "-");
     return 0;
 }
 

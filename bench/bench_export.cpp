@@ -10,6 +10,7 @@
 // it, H.264 at about 4 Mbit/s) and kept in DIR for later runs.
 
 #include "appstate.h"
+#include "benchutil.h"
 #include "exportcontroller.h"
 #include "logfile.h"
 #include "merger.h"
@@ -33,39 +34,12 @@
 #include <cstdio>
 #include <limits>
 
-#ifdef Q_OS_UNIX
-#include <sys/resource.h>
-#endif
-
 namespace {
 
 const QString Now = QStringLiteral("2025-11-05T15:00:00Z");
 const quint64 Seed = 5;
 const int Days = 1;
 const QString KeptClip = QStringLiteral("tillmark-bench-1080p-180s.mkv");
-
-/// Processor seconds used so far by this process and by its children that have ended (FFmpeg): on two
-/// cores shared with other work the wall clock says little, the processor time stays.
-double cpuSeconds(int who)
-{
-#ifdef Q_OS_UNIX
-    rusage usage {};
-    getrusage(who, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-#else
-    Q_UNUSED(who)
-    return 0;
-#endif
-}
-
-double cpuNow()
-{
-#ifdef Q_OS_UNIX
-    return cpuSeconds(RUSAGE_SELF) + cpuSeconds(RUSAGE_CHILDREN);
-#else
-    return 0;
-#endif
-}
 
 struct Timing {
     double receiptsMs = 0;
@@ -79,10 +53,7 @@ struct Timing {
 /// Whether a video is the whole window long.
 bool threeMinutes(const QString &video)
 {
-    QProcess ffprobe;
-    ffprobe.start(QStringLiteral("ffprobe"),
-        { "-v", "error", "-show_entries", "format=duration", "-of", "default=nw=1:nk=1", video });
-    return ffprobe.waitForFinished(60000) && std::abs(ffprobe.readAllStandardOutput().trimmed().toDouble() - 180) < 1;
+    return std::abs(bench::videoSeconds(video) - 180) < 1;
 }
 
 /// One export as the page starts it, into output; "sub.ass" lands in the working directory.
@@ -94,7 +65,7 @@ Timing exportOnce(const ExportOrder &order)
     Timing timing;
     double last = 0;
     QObject::connect(&controller, &ExportController::jobEnded, &loop, &QEventLoop::quit);
-    const double cpuBefore = cpuNow();
+    const double cpuBefore = bench::cpuNow();
     timer.start();
     if (!controller.start(order))
         return timing;
@@ -109,7 +80,7 @@ Timing exportOnce(const ExportOrder &order)
     });
     loop.exec();
     timing.totalMs = timer.nsecsElapsed() / 1e6;
-    timing.cpuS = cpuNow() - cpuBefore;
+    timing.cpuS = bench::cpuNow() - cpuBefore;
     timing.ok = controller.job()->state() == ExportJob::Done && threeMinutes(order.videoPath);
     if (!timing.ok)
         std::fprintf(stderr, "export failed: %s\n", qPrintable(controller.job()->message()));
@@ -121,19 +92,7 @@ Timing exportOnce(const ExportOrder &order)
 /// stops reading for longer than the simulator waits, which ends the transfer and the video early.)
 double ffmpegByHand(const QString &clip, const QStringList &encoder, const QString &output, bool *ok, double *cpuS)
 {
-    const double cpuBefore = cpuNow();
-    QProcess ffmpeg;
-    QElapsedTimer timer;
-    timer.start();
-    ffmpeg.start(Merger::programName(),
-        QStringList { "-y", "-i", clip, "-vf", "ass=sub.ass" } + encoder + QStringList { output });
-    *ok = ffmpeg.waitForFinished(30 * 60 * 1000) && ffmpeg.exitStatus() == QProcess::NormalExit
-        && ffmpeg.exitCode() == 0 && threeMinutes(output);
-    const double ms = timer.nsecsElapsed() / 1e6;
-    *cpuS = cpuNow() - cpuBefore;
-    if (!*ok)
-        std::fprintf(stderr, "FFmpeg by hand failed: %s\n", ffmpeg.readAllStandardError().right(2000).constData());
-    return ms;
+    return bench::ffmpegByHand(clip, QStringLiteral("sub.ass"), encoder, output, 180, ok, cpuS);
 }
 
 /// 180 s of 1080p at 25 fps: FFmpeg's test picture with sensor-like noise, H.264 at about 4 Mbit/s.
@@ -181,13 +140,10 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    QTemporaryDir dir(QDir(parser.value(where)).filePath(QStringLiteral("tillmark-bench-XXXXXX")));
-    if (!dir.isValid() || !QDir::setCurrent(dir.path())) {
-        std::fprintf(stderr, "cannot work in a directory of %s\n", qPrintable(parser.value(where)));
+    const std::unique_ptr<QTemporaryDir> work = bench::workIn(parser.value(where));
+    if (!work)
         return 1;
-    }
-    // Diagnostics go to "logs.txt" in the working directory, as in the program.
-    qInstallMessageHandler(myMessageOutput);
+    const QTemporaryDir &dir = *work;
 
     // The latest receipt whose three minutes have passed by the reference time, and its first camera.
     simdata::Config config;

@@ -7,6 +7,7 @@
 // Prints the figures; exits with 1 when the growth reaches the limit (5 MB by default) or a request fails.
 
 #include "appstate.h"
+#include "benchutil.h"
 #include "possearching.h"
 #include "recordingslist.h"
 #include "simprocess.h"
@@ -32,19 +33,6 @@ constexpr bool ResidentMemoryMeansLittle = true;
 #else
 constexpr bool ResidentMemoryMeansLittle = false;
 #endif
-
-/// The resident memory of this process now, in KiB.
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 
 /// The program's debug messages (a line per recorded period) would go to logs.txt; here they are only
 /// counted, so that the terminal does not set the pace.
@@ -155,11 +143,11 @@ int main(int argc, char *argv[])
         if (round == 100) {
             // Let deferred deletes of the replies run before reading.
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            rssAt100 = residentKiB();
+            rssAt100 = bench::statusKiB("VmRSS");
         }
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    const qint64 rssAtEnd = residentKiB();
+    const qint64 rssAtEnd = bench::statusKiB("VmRSS");
     const double seconds = timer.elapsed() / 1000.0;
     const double growthMb = (rssAtEnd - rssAt100) / 1024.0;
 

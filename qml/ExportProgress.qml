@@ -4,7 +4,8 @@ import QtQuick.Layouts 1.15
 import Tillmark 1.0
 
 // A running export: what it is doing, how much of the window is encoded and the frames FFmpeg has
-// done. While it runs only "Cancel" ends it; neither Escape nor a click outside closes the box.
+// done. While it runs only "Cancel" and "Continue in the background" close the box; neither Escape nor
+// a click outside does.
 Popup {
     id: box
     property ExportJob job: null
@@ -51,13 +52,23 @@ Popup {
             text: "Processed: %1 frame(s)".arg(box.job ? box.job.frame : "0")
             Accessible.name: text
         }
-        Button {
-            objectName: "btnCancelExport"
+        RowLayout {
             Layout.alignment: Qt.AlignHCenter
-            text: qsTr("Cancel") + I18n.localeNotify
-            enabled: box.job !== null && box.job.isRunning
-            Accessible.name: qsTr("Cancel the export") + I18n.localeNotify
-            onClicked: box.cancelRequested()
+            Button {
+                objectName: "btnCancelExport"
+                text: qsTr("Cancel") + I18n.localeNotify
+                enabled: box.job !== null && box.job.isRunning
+                Accessible.name: qsTr("Cancel the export") + I18n.localeNotify
+                onClicked: box.cancelRequested()
+            }
+            // The export goes on in the queue, and the window is free for other work meanwhile.
+            Button {
+                objectName: "btnExportBackground"
+                text: qsTr("Continue in the background") + I18n.localeNotify
+                enabled: box.job !== null && box.job.isRunning
+                Accessible.name: text
+                onClicked: box.close()
+            }
         }
     }
 }

@@ -10,6 +10,12 @@ Page {
 
     signal loggedOut()
 
+    /// Exports that wait or run, and the way to cancel them, for leaving the page or the window.
+    readonly property int exportsLeft: pageSearch.exportsLeft
+    function cancelExports() {
+        pageSearch.cancelExports()
+    }
+
     // setCurrentIndex() keeps the bindings that tie the tab bar and the pages together. The keys go
     // to the page shown, where they were last (the search field on a fresh search page).
     function showPage(index) {
@@ -24,6 +30,11 @@ Page {
     Shortcut {
         sequence: "Ctrl+2"
         onActivated: direction.showPage(1)
+    }
+    // The exports, from either page.
+    Shortcut {
+        sequence: "Ctrl+J"
+        onActivated: pageSearch.showQueue()
     }
     Shortcut {
         sequences: [StandardKey.NextChild, StandardKey.PreviousChild]
@@ -53,6 +64,16 @@ Page {
                     objectName: "tabReceipts"
                     text: qsTr("Receipts") + I18n.localeNotify
                 }
+            }
+            // The queue of exports, from either page.
+            Button {
+                objectName: "btnQueue"
+                flat: true
+                text: (direction.exportsLeft > 0 ? qsTr("Exports (%1)").arg(direction.exportsLeft) : qsTr("Exports"))
+                      + I18n.localeNotify
+                Accessible.name: qsTr("Exports: %1 waiting or running").arg(direction.exportsLeft) + I18n.localeNotify
+                Accessible.description: qsTr("The queue of exports (Ctrl+J)") + I18n.localeNotify
+                onClicked: pageSearch.showQueue()
             }
             Button {
                 objectName: "btnLogOut"

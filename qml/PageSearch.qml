@@ -68,19 +68,48 @@ Page {
                                            chkTo.checked ? dayTo.selectedDate : undefined)
     }
 
-    /// Asks where to put the export of the three minutes around a receipt, then starts it. Refused at
-    /// once, with the running export named, while another one runs.
-    function exportAround(createdAt, streamId, streamName, content, highQuality) {
-        var busy = exporter.busyRefusal()
-        if (busy !== "") {
-            showError(busy)
+    /// Exports that wait or run, for the window's closing.
+    readonly property int exportsLeft: exporter.queue.pendingCount
+    readonly property ExportQueue exportQueue: exporter.queue
+
+    function showQueue() {
+        queuePanel.open()
+    }
+
+    function cancelExports() {
+        exporter.cancelAll()
+    }
+
+    /// Runs proceed at once, or once the operator has agreed to export again a receipt that was exported
+    /// in this session already.
+    function unlessExported(createdAt, content, proceed) {
+        var videos = exporter.exportsOf(createdAt, content === undefined ? "" : content)
+        if (videos.length === 0) {
+            proceed()
             return
         }
+        popAgain.ask(qsTr("This receipt has been exported in this session already:\n%1\nExport it again?")
+                     .arg(videos.join("\n")) + I18n.localeNotify, proceed, null)
+    }
+
+    /// Asks where to put the export of the three minutes around a receipt, then queues it. It runs at
+    /// once, followed by the progress box, when the queue is idle; otherwise it waits its turn, and the
+    /// queue shows it.
+    function exportAround(createdAt, streamId, streamName, content, highQuality) {
+        unlessExported(createdAt, content, function () { askFileAndExport(createdAt, streamId, streamName, content,
+                                                                          highQuality) })
+    }
+
+    function askFileAndExport(createdAt, streamId, streamName, content, highQuality) {
         saveFileDialog.okCallback = function (url) {
             // The receipt, the camera and the window travel together in the job, whatever the detail
             // box shows by the time the servers answer.
-            exporter.exportReceipt(createdAt, content === undefined ? "" : content, streamId, streamName,
-                                   highQuality === true, page.chosenPath(url))
+            var followed = exporter.job
+            if (exporter.exportReceipt(createdAt, content === undefined ? "" : content, streamId, streamName,
+                                       highQuality === true, page.chosenPath(url)) && exporter.job === followed) {
+                popDetail.close()
+                queuePanel.open()
+            }
         }
         saveFileDialog.cancelCallback = function () { }
         var suggested = exporter.suggestedFile(streamName, Utils.addDateTime(createdAt, -90),
@@ -91,6 +120,119 @@ Page {
         // dialog) starts on its folder alone; once it is open it takes the name.
         if (String(saveFileDialog.currentFile) !== suggested)
             saveFileDialog.currentFile = suggested
+    }
+
+    /// The window of one receipt from each of cameras, into a folder asked for once.
+    function exportCameras(createdAt, content, cameras, highQuality) {
+        unlessExported(createdAt, content, function () {
+            askFolder(function (folder) {
+                if (exporter.exportCameras(createdAt, content, cameras, highQuality, folder) > 0) {
+                    popDetail.close()
+                    queuePanel.open()
+                }
+            })
+        })
+    }
+
+    /// Asks for a folder, starting in start (a path) or the suggested one, and hands chosen its path.
+    function askFolder(chosen, start) {
+        folderDialog.okCallback = function (url) { chosen(page.chosenPath(url)) }
+        folderDialog.openOn(exporter.folderUrl(start ? start : exporter.suggestedFolder()))
+    }
+
+    // The rows of the result list chosen for a batch export, as a set of row numbers.
+    property var selection: ({})
+    property int selectionAnchor: -1
+    readonly property var selectedRows: Object.keys(selection).map(Number).sort(function (a, b) { return a - b })
+
+    function selectRows(rows, keep) {
+        var now = keep ? Object.assign({}, selection) : {}
+        rows.forEach(function (row) { now[row] = true })
+        selection = now
+    }
+
+    function toggleRow(row) {
+        var now = Object.assign({}, selection)
+        if (now[row])
+            delete now[row]
+        else
+            now[row] = true
+        selection = now
+        selectionAnchor = row
+    }
+
+    function selectRange(from, to) {
+        var rows = []
+        for (var row = Math.min(from, to); row <= Math.max(from, to); ++row)
+            rows.push(row)
+        selectRows(rows, false)
+    }
+
+    /// A click on a row: alone it selects the row and opens it; with Ctrl it adds or removes the row;
+    /// with Shift it selects from the row clicked last.
+    function rowClicked(row, modifiers) {
+        lstResult.currentIndex = row
+        lstResult.forceActiveFocus()
+        if (modifiers & Qt.ControlModifier) {
+            toggleRow(row)
+        } else if (modifiers & Qt.ShiftModifier) {
+            selectRange(selectionAnchor < 0 ? row : selectionAnchor, row)
+        } else {
+            selectRows([row], false)
+            selectionAnchor = row
+            lstResult.currentItem.openDetail()
+        }
+    }
+
+    /// Every camera known: the receipts' own first, then the video server's.
+    function knownCameras(first) {
+        var seen = {}
+        var all = []
+        function add(camera) {
+            if (camera && camera.strmId && !seen[camera.strmId]) {
+                seen[camera.strmId] = true
+                all.push({ strmId: camera.strmId, strmName: camera.strmName })
+            }
+        }
+        first.forEach(add)
+        for (var i = 0; i < StreamsList.rowCount(); ++i)
+            add(StreamsList.get(i))
+        return all
+    }
+
+    function exportSelected() {
+        var rows = selectedRows
+        if (rows.length === 0)
+            return
+        var own = exporter.camerasOf(posSearching, rows)
+        popBatch.rows = rows
+        popBatch.receiptCount = rows.length
+        popBatch.ownCameraCount = own.length
+        popBatch.cameras = knownCameras(own)
+        if (popBatch.folder === "")
+            popBatch.folder = exporter.suggestedFolder()
+        var again = exporter.exportedRows(posSearching, rows)
+        if (again.length === 0) {
+            popBatch.open()
+            return
+        }
+        popAgain.ask(qsTr("%1 of the %2 receipts chosen have been exported in this session already. Export them again?")
+                     .arg(again.length).arg(rows.length) + I18n.localeNotify,
+                     function () { popBatch.open() },
+                     again.length === rows.length ? null : function () {
+                         var kept = Object.assign({}, page.selection)
+                         again.forEach(function (row) { delete kept[row] })
+                         page.selection = kept
+                         page.exportSelected()
+                     })
+    }
+
+    function exportBatch(rows, ownCameras, cameras, highQuality, folder) {
+        var queued = exporter.exportRows(posSearching, rows, ownCameras, cameras, highQuality, folder)
+        if (queued > 0) {
+            popBatch.close()
+            queuePanel.open()
+        }
     }
 
     ExportController {
@@ -116,6 +258,10 @@ Page {
         }
         onRefused: page.showError(message)
         onVerified: page.showError(report)
+        // Exports nobody followed: how they went, failures by name, once the queue is empty; the queue
+        // panel, when it is open, shows that already.
+        onBackgroundEnded: if (!queuePanel.visible)
+                               page.showError(summary)
     }
 
     footer: ExportVerify {
@@ -196,14 +342,32 @@ Page {
                 }
             }
 
-            // What the last search found, so that a search without matches is seen to have run.
-            Label {
-                objectName: "lblCount"
-                visible: posSearching.searchText !== ""
-                text: (lstResult.count === 0
-                       ? qsTr("No receipt contains \u201c%1\u201d").arg(posSearching.searchText)
-                       : lstResult.count === 1 ? qsTr("1 receipt") : qsTr("%1 receipts").arg(lstResult.count))
-                      + I18n.localeNotify
+            RowLayout {
+                Layout.fillWidth: true
+                // What the last search found, so that a search without matches is seen to have run.
+                Label {
+                    objectName: "lblCount"
+                    Layout.fillWidth: true
+                    visible: posSearching.searchText !== ""
+                    text: (lstResult.count === 0
+                           ? qsTr("No receipt contains \u201c%1\u201d").arg(posSearching.searchText)
+                           : lstResult.count === 1 ? qsTr("1 receipt") : qsTr("%1 receipts").arg(lstResult.count))
+                          + I18n.localeNotify
+                }
+                Label {
+                    objectName: "lblSelected"
+                    visible: page.selectedRows.length > 1
+                    text: qsTr("%1 selected").arg(page.selectedRows.length) + I18n.localeNotify
+                }
+                Button {
+                    objectName: "btnExportSelected"
+                    enabled: page.selectedRows.length > 0
+                    text: qsTr("Export selected\u2026") + I18n.localeNotify
+                    Accessible.name: qsTr("Export the selected receipts") + I18n.localeNotify
+                    Accessible.description: qsTr("Select with Ctrl or Shift and a click, with Space, Shift and the arrow keys, or all with Ctrl+A")
+                                            + I18n.localeNotify
+                    onClicked: page.exportSelected()
+                }
             }
 
             ListView {
@@ -222,25 +386,76 @@ Page {
                 }
                 Keys.onReturnPressed: if (currentItem) currentItem.openDetail()
                 Keys.onEnterPressed: if (currentItem) currentItem.openDetail()
-                Keys.onSpacePressed: if (currentItem) currentItem.openDetail()
+                // Shift and the arrows select a run of rows; Ctrl+A selects them all (Space, on the row
+                // itself, ticks one).
+                Keys.onPressed: {
+                    if (event.key === Qt.Key_A && (event.modifiers & Qt.ControlModifier)) {
+                        page.selectRange(0, count - 1)
+                        event.accepted = true
+                    } else if ((event.key === Qt.Key_Up || event.key === Qt.Key_Down)
+                               && (event.modifiers & Qt.ShiftModifier) && count > 0) {
+                        if (page.selectionAnchor < 0)
+                            page.selectionAnchor = Math.max(currentIndex, 0)
+                        currentIndex = Math.max(0, Math.min(count - 1,
+                                                            currentIndex + (event.key === Qt.Key_Down ? 1 : -1)))
+                        page.selectRange(page.selectionAnchor, currentIndex)
+                        event.accepted = true
+                    } else if (event.key === Qt.Key_Escape && page.selectedRows.length > 0) {
+                        page.selection = {}
+                        event.accepted = true
+                    }
+                }
+                // A new search starts a new choice.
+                Connections {
+                    target: posSearching
+                    function onModelAboutToBeReset() {
+                        // Only when there is a choice: the rows' texts follow it.
+                        if (page.selectedRows.length > 0)
+                            page.selection = {}
+                        page.selectionAnchor = -1
+                    }
+                }
 
                 delegate: ItemDelegate {
+                    id: resultRow
                     width: lstResult.width
                     highlighted: ListView.isCurrentItem
+                    readonly property bool selected: page.selection[index] === true
+                    // Bound to the count of finished exports, so that the mark comes when one finishes.
+                    readonly property bool exported: exporter.queue.doneCount > 0
+                                                     && exporter.exportedRows(posSearching, [index]).length > 0
                     // The list takes Tab once; the arrow keys move between its rows.
                     focusPolicy: Qt.NoFocus
                     Accessible.focusable: true
+                    Accessible.selected: selected
                     Accessible.name: [Utils.formatDateTime(posCreatedAt),
                                       posStreams.map(function (s) { return s.strmName }).join(", "),
                                       posSearching.matchLine(posContentOneLine, posSearching.searchText)]
+                                     .concat(exported ? [qsTr("exported") + I18n.localeNotify] : [])
+                                     .concat(selected ? [qsTr("selected") + I18n.localeNotify] : [])
                                      .join(", ")
                     function openDetail() {
                         page.openReceipt(posCreatedAt, posContent, posStreams, "")
                     }
-                    onClicked: {
-                        lstResult.currentIndex = index
-                        lstResult.forceActiveFocus()
-                        openDetail()
+                    // Only from a screen reader's press: the mouse goes to the area below.
+                    onClicked: page.rowClicked(index, Qt.NoModifier)
+                    // The current row has the keys: Space ticks it for "Export selected…" rather than
+                    // pressing it (Return opens it).
+                    Keys.onSpacePressed: page.toggleRow(index)
+
+                    // Below the row's content: the camera strip, when it scrolls, keeps its presses.
+                    MouseArea {
+                        objectName: "rowMouse"
+                        anchors.fill: parent
+                        z: -1
+                        onClicked: page.rowClicked(index, mouse.modifiers)
+                    }
+                    Rectangle {
+                        objectName: "selectedMark"
+                        anchors.fill: parent
+                        visible: resultRow.selected
+                        color: "#3874d8"
+                        opacity: 0.25
                     }
 
                     contentItem: RowLayout {
@@ -256,6 +471,18 @@ Page {
                             minimumPointSize: 6
                             verticalAlignment: Text.AlignVCenter
                             text: Utils.formatDateTime(posCreatedAt)
+                        }
+                        // Exported in this session already.
+                        Label {
+                            objectName: "lblExported"
+                            visible: resultRow.exported
+                            color: "darkgreen"
+                            text: "\u2714"
+                            ToolTip.visible: exportedHover.hovered
+                            ToolTip.text: qsTr("Exported in this session") + I18n.localeNotify
+                            HoverHandler {
+                                id: exportedHover
+                            }
                         }
                         Flickable {
                             Layout.preferredWidth: 100
@@ -381,6 +608,14 @@ Page {
                     qsTr("High quality (hi=1)") + I18n.localeNotify]
                 Accessible.name: qsTr("Video quality") + I18n.localeNotify
             }
+            // The same window from several cameras in one go, into one folder.
+            CameraTicks {
+                id: detailTicks
+                objectName: "detailTicks"
+                Layout.fillWidth: true
+                cameras: page.knownCameras(popDetail.streams)
+                initiallyTicked: popDetail.streams.map(function (camera) { return camera.strmId })
+            }
             Label {
                 id: lblNotExportable
                 objectName: "lblNotExportable"
@@ -431,6 +666,16 @@ Page {
                                                      cbQuality.currentIndex === 1)
                     }
                 }
+                Button {
+                    objectName: "btnExportTicked"
+                    // A receipt without a valid time has no window, whatever the cameras.
+                    enabled: detailTicks.tickedCameras.length > 0
+                             && exporter.refusalFor(popDetail.createdAt, detailTicks.tickedCameras) === ""
+                    text: qsTr("Export from the ticked cameras\u2026") + I18n.localeNotify
+                    Accessible.name: qsTr("Export the window from every ticked camera") + I18n.localeNotify
+                    onClicked: page.exportCameras(popDetail.createdAt, popDetail.message, detailTicks.tickedCameras,
+                                                  cbQuality.currentIndex === 1)
+                }
             }
         }
     }
@@ -443,6 +688,89 @@ Page {
         width: parent.width * 0.6
         job: exporter.job
         onCancelRequested: exporter.cancel()
+    }
+
+    ExportBatch {
+        id: popBatch
+        objectName: "popBatch"
+        /// The rows of the result list to export.
+        property var rows: []
+        parent: Overlay.overlay
+        anchors.centerIn: parent
+        width: parent.width * 0.7
+        onChooseFolderRequested: page.askFolder(function (folder) { popBatch.folder = folder }, popBatch.folder)
+        onExportRequested: page.exportBatch(rows, ownCameras, cameras, highQuality, folder)
+    }
+
+    ExportQueuePanel {
+        id: queuePanel
+        objectName: "queuePanel"
+        parent: Overlay.overlay
+        anchors.centerIn: parent
+        width: parent.width * 0.85
+        height: parent.height * 0.85
+        controller: exporter
+    }
+
+    // A receipt exported in this session already: asked before it is exported again.
+    Popup {
+        id: popAgain
+        objectName: "popAgain"
+        property alias question: lblAgain.text
+        property var yesAction: null
+        property var skipAction: null
+        parent: Overlay.overlay
+        anchors.centerIn: parent
+        modal: true
+        dim: true
+        focus: true
+
+        function ask(text, yes, skip) {
+            question = text
+            yesAction = yes
+            skipAction = skip
+            open()
+        }
+        function answer(then) {
+            close()
+            if (then)
+                then()
+        }
+
+        ColumnLayout {
+            anchors.fill: parent
+            Label {
+                id: lblAgain
+                objectName: "lblAgain"
+                Layout.maximumWidth: page.width * 0.8
+                wrapMode: Text.Wrap
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+            }
+            RowLayout {
+                Layout.alignment: Qt.AlignHCenter
+                Button {
+                    objectName: "btnAgainYes"
+                    focus: true
+                    text: qsTr("Export again") + I18n.localeNotify
+                    Accessible.name: text
+                    onClicked: popAgain.answer(popAgain.yesAction)
+                }
+                Button {
+                    objectName: "btnAgainSkip"
+                    visible: popAgain.skipAction !== null
+                    text: qsTr("Leave those out") + I18n.localeNotify
+                    Accessible.name: qsTr("Export only those not exported yet") + I18n.localeNotify
+                    onClicked: popAgain.answer(popAgain.skipAction)
+                }
+                Button {
+                    objectName: "btnAgainNo"
+                    text: qsTr("Cancel") + I18n.localeNotify
+                    Accessible.name: qsTr("Cancel, export nothing") + I18n.localeNotify
+                    onClicked: popAgain.answer(null)
+                }
+            }
+        }
     }
 
     ExportDone {

@@ -22,6 +22,20 @@ ApplicationWindow {
             lastFocusItem.forceActiveFocus()
     }
 
+    /// Exports waiting or running on the page shown.
+    function exportsLeft() {
+        var page = stackMain.currentItem
+        return page && page.exportsLeft !== undefined ? page.exportsLeft : 0
+    }
+
+    // Exports that wait or run are not dropped without a word: the operator is asked first.
+    onClosing: {
+        if (exportsLeft() > 0) {
+            close.accepted = false
+            popLeave.ask(false)
+        }
+    }
+
     // Focus down the whole chain of pages: when a box closes, the keys go back to where they were.
     StackView {
         id: stackMain
@@ -49,6 +63,10 @@ ApplicationWindow {
     // Back to the login page with the servers and the user name as typed; the password is forgotten,
     // and so are the cameras and the credentials the video server accepted.
     function logOut() {
+        if (exportsLeft() > 0) {
+            popLeave.ask(true)
+            return
+        }
         var kept = {
             posHost: AppState.posBase.replace(/^http:\/\//, ""),
             host: AppState.base.replace(/^http:\/\//, ""),
@@ -115,6 +133,80 @@ ApplicationWindow {
             Label {
                 text: qsTr("Loading") + I18n.localeNotify
             }
+        }
+    }
+
+    // Asked when the window closes, or the operator logs out, while exports wait or run.
+    Popup {
+        id: popLeave
+        objectName: "popLeave"
+        property bool loggingOut: false
+        x: (window.width - width) / 2
+        y: (window.height - height) / 2
+        modal: true
+        dim: true
+        focus: true
+
+        function ask(logOut) {
+            loggingOut = logOut
+            open()
+        }
+
+        ColumnLayout {
+            anchors.fill: parent
+            Label {
+                objectName: "lblLeave"
+                Layout.maximumWidth: window.width * 0.8
+                wrapMode: Text.Wrap
+                text: (window.exportsLeft() === 1 ? qsTr("An export is still waiting or running.")
+                                                  : qsTr("%1 exports are still waiting or running.")
+                                                    .arg(window.exportsLeft()))
+                      + " " + (popLeave.loggingOut ? qsTr("Cancel them and log out?") : qsTr("Cancel them and close?"))
+                      + I18n.localeNotify
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+            }
+            RowLayout {
+                Layout.alignment: Qt.AlignHCenter
+                Button {
+                    objectName: "btnLeaveKeep"
+                    focus: true
+                    text: qsTr("Keep exporting") + I18n.localeNotify
+                    Accessible.name: text
+                    onClicked: popLeave.close()
+                }
+                Button {
+                    objectName: "btnLeaveCancel"
+                    text: (popLeave.loggingOut ? qsTr("Cancel the exports and log out")
+                                               : qsTr("Cancel the exports and close")) + I18n.localeNotify
+                    Accessible.name: text
+                    onClicked: {
+                        popLeave.close()
+                        // Cancelled jobs remove their partial files before this returns.
+                        stackMain.currentItem.cancelExports()
+                        if (popLeave.loggingOut)
+                            window.logOut()
+                        else
+                            window.close()
+                    }
+                }
+            }
+        }
+    }
+
+    FolderDialog {
+        id: folderDialog
+        objectName: "folderDialog"
+        property var okCallback: null
+        title: qsTr("Folder for the exports") + I18n.localeNotify
+        onAccepted: {
+            if (okCallback)
+                okCallback(folder)
+        }
+
+        function openOn(folderUrl) {
+            currentFolder = folderUrl
+            open()
         }
     }
 

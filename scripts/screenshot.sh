@@ -4,8 +4,9 @@
 # display. Drives the window with xdotool, by the keyboard but for one button. Then, next to it,
 # timeline-marks.png and timeline-receipt.png (a receipt of that day on the timeline, then opened),
 # search.png (the search page with the receipts that mention coffee), export-progress.png (the export's
-# progress box with "Cancel"), export-done.png (the message at its end) and export-frame.png (a frame of
-# the exported MP4, taken with ffmpeg).
+# progress box with "Cancel"), export-done.png (the message at its end), export-frame.png (a frame of
+# the exported MP4, taken with ffmpeg) and export-queue.png (the queue of exports while three receipts
+# chosen in the list are exported from their cameras).
 #
 #   bash scripts/screenshot.sh [output.png]      TILLMARK_BUILD_DIR: the build to use (default build/)
 set -euo pipefail
@@ -117,7 +118,7 @@ echo "screenshot: wrote $docs/search.png"
 # "Download 3 mins around", then the whole path in the save dialog, whose name field has the cursor.
 xdotool key Return
 sleep 1
-xdotool mousemove 519 508 click 1
+xdotool mousemove 420 508 click 1
 timeout 30 xdotool search --sync --name '^Save file$' >/dev/null
 sleep 1
 xdotool key ctrl+a
@@ -139,3 +140,26 @@ shot_after_log "Export finished" export-done.png
 # A second into the receipt, which comes up 90 seconds into the clip.
 ffmpeg -v error -y -ss 91 -i "$work/receipt export.mp4" -frames:v 1 "$docs/export-frame.png"
 echo "screenshot: wrote $docs/export-frame.png"
+
+# Four receipts chosen with the keyboard (Space on the one exported, Shift+Down three times), "Export
+# selected…" just before the list; asked about the one exported, "Leave those out"; each receipt's own
+# cameras into one folder.
+xdotool key Escape
+sleep 0.5
+for keys in ctrl+f "Tab Tab Tab Tab" space shift+Down shift+Down shift+Down shift+Tab space Tab space; do
+    xdotool key $keys
+    sleep 0.3
+done
+sleep 1
+mkdir -p "$work/batch"
+xdotool key Tab Tab Tab Tab ctrl+a
+type_text "$work/batch"
+xdotool key Tab Tab Tab space
+# The queue once the first of them has finished.
+for _ in $(seq 1 1200); do
+    [ "$(grep -c "^Debug: Export finished" "$work/logs.txt" 2>/dev/null)" -ge 2 ] && break
+    sleep 0.1
+done
+sleep 1
+import -window root "$docs/export-queue.png"
+echo "screenshot: wrote $docs/export-queue.png"

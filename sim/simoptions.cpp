@@ -194,3 +194,20 @@ ParseResult parseSimOptions(const QStringList &arguments, qint64 currentTimeMs, 
     options->exitWithStdin = parser.isSet(exitWithStdin);
     return ParseResult::Run;
 }
+
+simdata::Config siteConfig(quint64 seed, int days, const QString &now, qint64 tzOffsetMs)
+{
+    simdata::Config config;
+    config.seed = seed;
+    config.days = days;
+    config.nowMs = simdata::parseIsoDateTime(now).value_or(0);
+    config.tzOffsetMs = tzOffsetMs;
+    return config;
+}
+
+QStringList siteArguments(const simdata::Config &config)
+{
+    return { QStringLiteral("--seed"), QString::number(config.seed), QStringLiteral("--days"),
+        QString::number(config.days), QStringLiteral("--now"), simdata::formatUtc(config.nowMs),
+        QStringLiteral("--tz-offset-ms"), QString::number(config.tzOffsetMs) };
+}

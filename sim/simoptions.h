@@ -44,3 +44,8 @@ enum class ParseResult { Run, Help, Error };
 
 /// Reads the arguments (the program name first). On Help the usage text, on Error the reason, is in *message.
 ParseResult parseSimOptions(const QStringList &arguments, qint64 currentTimeMs, SimOptions *options, QString *message);
+
+/// The site of seed over days up to now (ISO 8601 text), at tzOffsetMs from UTC, as tests build it.
+simdata::Config siteConfig(quint64 seed, int days, const QString &now, qint64 tzOffsetMs);
+/// The options that make the simulator hold the site of config.
+QStringList siteArguments(const simdata::Config &config);

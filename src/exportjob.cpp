@@ -39,6 +39,19 @@ QString megabytes(qint64 bytes)
 
 } // namespace
 
+/// What a running job works with, made when it starts.
+class ExportWork : public QObject
+{
+public:
+    using QObject::QObject;
+
+    /// The POS server is never given the video server's account: it gets a manager that answers no challenge.
+    QNetworkAccessManager posManager { this };
+    QNetworkAccessManager vmsManager { this };
+    FileDownload download { this };
+    FileHasher hasher { this };
+};
+
 ExportJob::ExportJob(const ExportOrder &order, QObject *parent)
     : QObject(parent)
     , m_order(order)
@@ -48,23 +61,6 @@ ExportJob::ExportJob(const ExportOrder &order, QObject *parent)
     , m_posBase(AppState::get()->posBase())
     , m_vmsBase(AppState::get()->base())
 {
-    Request::answerChallenges(m_vmsManager, this);
-    connect(&m_download, &FileDownload::progress, this, [this](qint64 received, qint64 total) {
-        setProgress(total > 0
-                ? tr("Fetching the clip from the video server: %1 of %2 MB").arg(megabytes(received), megabytes(total))
-                : tr("Fetching the clip from the video server: %1 MB").arg(megabytes(received)),
-            -1);
-    });
-    connect(&m_download, &FileDownload::succeeded, this, [this] {
-        m_originalDigest = m_download.sha256();
-        startEncoding();
-    });
-    connect(&m_download, &FileDownload::failed, this,
-        [this](const QString &message) { end(Failed, tr("The clip could not be fetched: %1").arg(message)); });
-    connect(&m_hasher, &FileHasher::finished, this, [this] {
-        if (m_state == Encoding)
-            seal();
-    });
 }
 
 ExportJob::~ExportJob()
@@ -111,20 +107,43 @@ void ExportJob::start()
             tr("FFmpeg could not be started: is it installed and on PATH? (%1)").arg(int(QProcess::FailedToStart)));
         return;
     }
+    startWork();
     m_state = Receipts;
     emit stateChanged();
     setProgress(tr("Fetching the receipts of the window from the POS server"), -1);
     m_posReply = Request::send(
-        m_posManager, PosDownloader::windowUrl(m_posBase, m_from, m_to), this,
+        m_work->posManager, PosDownloader::windowUrl(m_posBase, m_from, m_to), this,
         [this](const QByteArray &body) { onReceipts(body); },
         [this](const QString &message, QNetworkReply::NetworkError) {
             end(Failed, tr("The receipts could not be fetched: %1").arg(message));
         });
 }
 
+void ExportJob::startWork()
+{
+    m_work = new ExportWork(this);
+    Request::answerChallenges(m_work->vmsManager, m_work);
+    connect(&m_work->download, &FileDownload::progress, this, [this](qint64 received, qint64 total) {
+        setProgress(total > 0
+                ? tr("Fetching the clip from the video server: %1 of %2 MB").arg(megabytes(received), megabytes(total))
+                : tr("Fetching the clip from the video server: %1 MB").arg(megabytes(received)),
+            -1);
+    });
+    connect(&m_work->download, &FileDownload::succeeded, this, [this] {
+        m_originalDigest = m_work->download.sha256();
+        startEncoding();
+    });
+    connect(&m_work->download, &FileDownload::failed, this,
+        [this](const QString &message) { end(Failed, tr("The clip could not be fetched: %1").arg(message)); });
+    connect(&m_work->hasher, &FileHasher::finished, this, [this] {
+        if (m_state == Encoding)
+            seal();
+    });
+}
+
 void ExportJob::cancel()
 {
-    if (isRunning())
+    if (isRunning() || m_state == Waiting)
         end(Cancelled, tr("Export cancelled"));
 }
 
@@ -169,6 +188,11 @@ QString ExportJob::description() const
     return tr("%1, %2 to %3")
         .arg(m_order.camera.name, from.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
             m_to.toLocalTime().toString(QStringLiteral("HH:mm:ss")));
+}
+
+const ExportOrder &ExportJob::order() const
+{
+    return m_order;
 }
 
 const PackagePaths &ExportJob::paths() const
@@ -220,10 +244,10 @@ void ExportJob::startClip()
                         QString::number(m_from.secsTo(m_to)),
                         m_order.highQuality ? QStringLiteral("1") : QStringLiteral("0"));
     qDebug() << "Clip" << m_clipUrl;
-    m_download.setHashing(true);
-    if (!m_download.start(m_vmsManager, m_clipUrl, m_paths.original)) {
+    m_work->download.setHashing(true);
+    if (!m_work->download.start(m_work->vmsManager, m_clipUrl, m_paths.original)) {
         end(Failed,
-            tr("Can't write \"%1\": %2").arg(QDir::toNativeSeparators(m_paths.original), m_download.openError()));
+            tr("Can't write \"%1\": %2").arg(QDir::toNativeSeparators(m_paths.original), m_work->download.openError()));
         return;
     }
     m_written << m_paths.original;
@@ -328,12 +352,12 @@ void ExportJob::onProcessFinished(int exitCode, QProcess::ExitStatus status)
     }
     m_percent = 100;
     setProgress(tr("Writing the checksums and the manifest"), 100);
-    m_hasher.start({ m_paths.video });
+    m_work->hasher.start({ m_paths.video });
 }
 
 void ExportJob::seal()
 {
-    const QString videoDigest = m_hasher.digests().value(m_paths.video);
+    const QString videoDigest = m_work->hasher.digests().value(m_paths.video);
     if (videoDigest.isEmpty()) {
         end(Failed, tr("The video could not be read back for its checksum."));
         return;
@@ -388,6 +412,9 @@ QJsonObject ExportJob::manifest(const QString &videoDigest) const
             QJsonObject { { "receivedAt", m_order.receipt.createdAt.toString(Qt::ISODateWithMs) },
                 { "text", m_order.receipt.content } } },
         { "receipts", receipts },
+        { "batch",
+            QJsonObject {
+                { "id", m_order.batch.id }, { "size", m_order.batch.size }, { "place", m_order.batch.place } } },
         { "clipRequest", withoutUserInfo(m_clipUrl) },
         { "quality",
             QJsonObject { { "stream", m_order.highQuality ? "hi=1" : "hi=0" },
@@ -414,6 +441,12 @@ void ExportJob::end(State state, const QString &message)
     if (!isRunning() && m_state != Waiting)
         return;
     stopWork();
+    // The network access, the transfer and the hashing go once the job has ended (later: this may run
+    // inside one of their signals); a queue keeps many ended jobs.
+    if (m_work) {
+        m_work->deleteLater();
+        m_work = nullptr;
+    }
     if (state != Done) {
         for (const QString &file : qAsConst(m_written))
             QFile::remove(file);
@@ -437,9 +470,11 @@ void ExportJob::stopWork()
         reply->abort();
         reply->deleteLater();
     }
-    m_download.disconnect(this);
-    m_download.cancel();
-    m_hasher.cancel();
+    if (m_work) {
+        m_work->download.disconnect(this);
+        m_work->download.cancel();
+        m_work->hasher.cancel();
+    }
     if (m_process) {
         m_process->disconnect(this);
         if (m_process->state() != QProcess::NotRunning) {

@@ -16,8 +16,17 @@
 
 #include <memory>
 
+class ExportWork;
 class QNetworkReply;
 class QTemporaryDir;
+
+/// The exports asked for in one action (one receipt, or many receipts and cameras), as the manifest names them.
+struct ExportBatch {
+    QString id;
+    int size = 1;
+    /// This export's place in the batch, from 1.
+    int place = 1;
+};
 
 /// What one export is to make: the three minutes around a receipt, from one of its cameras.
 struct ExportOrder {
@@ -28,6 +37,7 @@ struct ExportOrder {
     bool highQuality = false;
     /// "DIR/NAME.mp4": the review copy; the other files of the package go beside it.
     QString videoPath;
+    ExportBatch batch;
 };
 
 /// One export from the receipts to the sealed evidence package. It owns everything it works with (its
@@ -64,7 +74,8 @@ public:
     static QStringList encoderArguments();
 
     void start();
-    /// Stops the transfer or FFmpeg, removes the files written so far and ends Cancelled.
+    /// Stops the transfer or FFmpeg, removes the files written so far and ends Cancelled; a job still
+    /// waiting ends Cancelled without having done anything.
     Q_INVOKABLE void cancel();
 
     State state() const;
@@ -76,6 +87,7 @@ public:
     QString videoPath() const;
     /// The camera and the window, for naming the export to the operator.
     QString description() const;
+    const ExportOrder &order() const;
     const PackagePaths &paths() const;
     QDateTime windowStart() const;
     QDateTime windowEnd() const;
@@ -100,6 +112,7 @@ private:
     void setProgress(const QString &phase, int percent);
     /// Stops all work, removes the files this job wrote, and ends in state with the message.
     void end(State state, const QString &message);
+    void startWork();
     void stopWork();
     /// Writes a file of the package and remembers it; a failure ends the job.
     bool writePackageFile(const QString &path, const QByteArray &bytes);
@@ -113,15 +126,12 @@ private:
     QString m_vmsBase;
     QDateTime m_startedAt;
 
-    /// The POS server is never given the video server's account: it gets a manager that answers no challenge.
-    QNetworkAccessManager m_posManager;
-    QNetworkAccessManager m_vmsManager;
-    FileDownload m_download;
+    /// The network access, the clip's transfer and the hashing: only while the job runs.
+    ExportWork *m_work = nullptr;
     QPointer<QNetworkReply> m_posReply;
     QProcess *m_process = nullptr;
     std::unique_ptr<QTemporaryDir> m_inputs;
     FfmpegMessages m_messages;
-    FileHasher m_hasher;
 
     QList<PosData> m_records;
     QString m_clipUrl;

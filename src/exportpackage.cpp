@@ -152,13 +152,21 @@ QString safeFileName(const QString &name)
     return out;
 }
 
-QString suggestedVideoPath(const QString &cameraName, const QDateTime &from, const QDateTime &to)
+QString suggestedVideoFolder()
 {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
-    if (folder.isEmpty() || !QFileInfo(folder).isDir())
-        folder = QDir::homePath();
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    return folder.isEmpty() || !QFileInfo(folder).isDir() ? QDir::homePath() : folder;
+}
+
+QString videoPathIn(const QString &folder, const QString &cameraName, const QDateTime &from, const QDateTime &to)
+{
     return QDir(folder).filePath(
         QStringLiteral("%1-%2-%3").arg(safeFileName(cameraName), Utils::downloadStamp(from), Utils::downloadStamp(to)));
+}
+
+QString suggestedVideoPath(const QString &cameraName, const QDateTime &from, const QDateTime &to)
+{
+    return videoPathIn(suggestedVideoFolder(), cameraName, from, to);
 }
 
 QByteArray checksumLine(const QString &hex, const QString &fileName)
@@ -283,7 +291,15 @@ void FileHasher::cancel()
 {
     m_running = false;
     m_queue.clear();
+    releaseReading();
+}
+
+void FileHasher::releaseReading()
+{
+    // The slice is large: a hasher kept after its work (a finished export's) does not hold on to it.
     m_file.reset();
+    m_hash.reset();
+    m_buffer = QByteArray();
 }
 
 bool FileHasher::isRunning() const
@@ -304,6 +320,7 @@ void FileHasher::step()
         openNext();
     if (!m_file) {
         m_running = false;
+        releaseReading();
         emit finished();
         return;
     }

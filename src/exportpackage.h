@@ -37,7 +37,13 @@ struct PackagePaths {
 /// trailing dots and blanks that Windows drops), so that any camera name makes a usable name.
 QString safeFileName(const QString &name);
 
-/// Where an export of a camera's window is first suggested: the user's Videos folder, else home.
+/// Where exports are first suggested: the user's Videos folder, else home.
+QString suggestedVideoFolder();
+
+/// The name of the export of a camera's window in folder, without the suffix: the camera and the window.
+QString videoPathIn(const QString &folder, const QString &cameraName, const QDateTime &from, const QDateTime &to);
+
+/// Where an export of a camera's window is first suggested, in suggestedVideoFolder().
 QString suggestedVideoPath(const QString &cameraName, const QDateTime &from, const QDateTime &to);
 
 /// One line of a checksum file as sha256sum writes it, so that "sha256sum -c" reads it.
@@ -79,6 +85,7 @@ signals:
 private:
     void step();
     void openNext();
+    void releaseReading();
 
     QStringList m_queue;
     QHash<QString, QString> m_digests;

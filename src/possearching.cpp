@@ -96,6 +96,11 @@ int PosSearching::rowCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : m_records.size();
 }
 
+PosData PosSearching::recordAt(int row) const
+{
+    return row >= 0 && row < m_records.size() ? m_records.at(row) : PosData();
+}
+
 QVariant PosSearching::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() < 0 || index.row() >= m_records.size())

@@ -47,6 +47,9 @@ public:
     QVariant data(const QModelIndex &index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
+    /// The transaction of a row; an empty one for a row that does not exist.
+    PosData recordAt(int row) const;
+
     /// Replaces the rows with the transactions of a reply body, newest first.
     void setRecordsFromBody(const QByteArray &body);
 

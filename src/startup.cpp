@@ -68,6 +68,8 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
     // then the export: the controller a page declares, and the jobs it makes, which QML only reads
     qmlRegisterType<ExportController>(kUri, 1, 0, "ExportController");
     qmlRegisterUncreatableType<ExportJob>(kUri, 1, 0, "ExportJob", QStringLiteral("ExportController makes the jobs"));
+    qmlRegisterUncreatableType<ExportQueue>(
+        kUri, 1, 0, "ExportQueue", QStringLiteral("ExportController holds the queue"));
     qmlRegisterType<ReceiptMarks>(kUri, 1, 0, "ReceiptMarks");
 }
 

@@ -2,6 +2,7 @@
 #include "e2e.h"
 #include "receiptmarks.h"
 #include "simdata.h"
+#include "simoptions.h"
 #include "simprocess.h"
 #include "startup.h"
 #include "streamslist.h"
@@ -63,21 +64,12 @@ void TestE2eMarks::clickCanvas(QQuickItem *canvas, double x, double y)
 void TestE2eMarks::marksOpenExportAndShowOnTimeline()
 {
     WorkDir dir;
-    simdata::Config config;
-    config.seed = Seed;
-    config.days = Days;
-    config.nowMs = *simdata::parseIsoDateTime(Now);
-    config.tzOffsetMs = SiteOffsetMs;
+    const simdata::Config config = siteConfig(Seed, Days, Now, SiteOffsetMs);
     const simdata::Site site = simdata::Site::generate(config);
 
-    QProcess clip;
-    clip.start("ffmpeg",
-        { "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=180", "-c:v", "libx264", "-preset",
-            "ultrafast", dir.filePath("served.mkv") });
-    QVERIFY(clip.waitForFinished(120000) && clip.exitCode() == 0);
+    QVERIFY(renderTestClip(dir.filePath("served.mkv")));
     SimProcess sim;
-    QVERIFY(sim.start({ "--seed", QString::number(Seed), "--days", QString::number(Days), "--now", Now,
-        "--tz-offset-ms", QString::number(SiteOffsetMs), "--verbose", "--clip-file", dir.filePath("served.mkv") }));
+    QVERIFY(sim.start(siteArguments(config) + QStringList { "--verbose", "--clip-file", dir.filePath("served.mkv") }));
 
     QQmlApplicationEngine engine;
     openMainWindow(engine);
@@ -93,12 +85,8 @@ void TestE2eMarks::marksOpenExportAndShowOnTimeline()
     const simdata::Camera &camera = site.cameras().at(till.cameras.constFirst());
     const int row = m_singletons.streamsList->indexOf(camera.id);
     QVERIFY(row >= 0);
-    // The window's page stack takes no input while it slides the new page in.
-    QQuickItem *stack = qobject_cast<QQuickItem *>(find("stackView"))->parentItem();
-    while (stack && !stack->inherits("QQuickStackView"))
-        stack = stack->parentItem();
-    QVERIFY(stack);
-    QTRY_VERIFY(!stack->property("busy").toBool());
+    waitForPageStack();
+    QVERIFY(!QTest::currentTestFailed());
     auto *cameras = qobject_cast<QQuickItem *>(find("lstStreams"));
     QQuickItem *cameraRow = nullptr;
     QMetaObject::invokeMethod(cameras, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, cameraRow), Q_ARG(int, row));

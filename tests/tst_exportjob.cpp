@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -27,6 +28,11 @@ const QDateTime ReceiptAt(QDate(2021, 6, 1), QTime(10, 0, 0), Qt::UTC);
 const char kStandInHead[] = "#!/bin/sh\n"
                             "for a in \"$@\"; do printf '%s\\n' \"$a\"; out=\"$a\"; done > args.txt\n"
                             "echo $$ > pid.txt\n";
+/// Before kWorks in the queue's tests: a line in "log.txt" as each run starts and, for an output whose
+/// name holds "hold", waits until the test creates "go".
+const char kLogged[] = "echo \"start $out\" >> log.txt\n"
+                       "case \"$out\" in *hold*) while [ ! -e go ]; do sleep 0.05; done;; esac\n";
+
 /// FFmpeg's banner, the clip's length and frame rate, one progress line half way through the clip (its
 /// "time=" ahead, as the receipts track puts it), and a review copy.
 const char kWorks[] = "printf 'ffmpeg version 9.9-test Copyright\\n' >&2\n"
@@ -62,7 +68,13 @@ QString sha256Of(const QString &path)
 
 } // namespace
 
-/// One export as a job: the package it leaves, and what is left when it is cancelled, fails or is refused.
+/// The till's camera under two names: exports of the second hold in their encoding (see kLogged).
+const StreamData First { Camera, QStringLiteral("Till 1") };
+const StreamData Hold { Camera, QStringLiteral("Till 1 hold") };
+const StreamData Second { QStringLiteral("{cam-2}"), QStringLiteral("Till 2") };
+
+/// One export as a job: the package it leaves, and what is left when it is cancelled, fails or is refused;
+/// jobs in the queue: their order, one at a time, their names, cancel and retry.
 class TestExportJob : public QObject
 {
     Q_OBJECT
@@ -78,7 +90,14 @@ private slots:
     void cancelInEachPhase();
     void failuresSaidAndNothingLeft_data();
     void failuresSaidAndNothingLeft();
-    void secondExportAndUnexportableRefused();
+    void unexportableRefused();
+    void queueRunsInOrderPastFailures();
+    void cancelWaitingRunningAll_data();
+    void cancelWaitingRunningAll();
+    void retryWaitsBehindTheWaiting();
+    void uniqueNamesOnClashes_data();
+    void uniqueNamesOnClashes();
+    void noStaleSignalReachesTheNext();
     void suggestedFileIsSafe_data();
     void suggestedFileIsSafe();
     void textTrackAndChaptersAsPrinted();
@@ -90,6 +109,10 @@ private:
     ExportJob *run(ExportController &controller, const ExportOrder &order);
     /// The files of the package directory, apart from what the test put there.
     QStringList packageFiles() const;
+    /// The outputs named in "log.txt" by the stand-in, as they started, by file name.
+    QStringList startedRuns() const;
+    /// Receipts ten minutes apart from ReceiptAt on, on the till of Camera.
+    QList<PosData> receipts(int count) const;
 
     ScopedTimeZone m_zone { "Europe/Berlin" };
     AppState m_state;
@@ -172,6 +195,29 @@ ExportJob *TestExportJob::run(ExportController &controller, const ExportOrder &o
 QStringList TestExportJob::packageFiles() const
 {
     return QDir(m_work->filePath("out")).entryList(QDir::Files | QDir::NoDotAndDotDot);
+}
+
+QStringList TestExportJob::startedRuns() const
+{
+    QStringList runs;
+    for (const QByteArray &line : readFile("log.txt").split('\n')) {
+        if (line.startsWith("start "))
+            runs << QFileInfo(QString::fromUtf8(line.mid(6))).fileName();
+    }
+    return runs;
+}
+
+QList<PosData> TestExportJob::receipts(int count) const
+{
+    QList<PosData> list;
+    for (int i = 0; i < count; ++i) {
+        PosData receipt;
+        receipt.createdAt = ReceiptAt.addSecs(600 * i);
+        receipt.content = QStringLiteral("RECEIPT %1").arg(i);
+        receipt.streams = { Hold };
+        list << receipt;
+    }
+    return list;
 }
 
 void TestExportJob::packageWholeAndNoPasswordInArguments()
@@ -392,36 +438,328 @@ void TestExportJob::failuresSaidAndNothingLeft()
         QCOMPARE(m_pos->requestCount() + m_vms->requestCount(), size_t(0));
 }
 
-void TestExportJob::secondExportAndUnexportableRefused()
+void TestExportJob::unexportableRefused()
 {
-    TestServer::Reply slow { 200, "[]" };
-    slow.delayMs = 300;
-    m_pos->route("/poses/", slow);
     ExportController controller;
     QSignalSpy refused(&controller, &ExportController::refused);
-    QVERIFY(controller.start(order("out/first.mp4")));
-    ExportJob *first = controller.job();
-
-    ExportOrder second = order("out/second.mp4");
-    second.camera = { "{cam-2}", "Till 2" };
-    QVERIFY(!controller.start(second));
-    QCOMPARE(controller.job(), first);
-    QCOMPARE(refused.count(), 1);
-    QCOMPARE(refused.at(0).at(0).toString(),
-        "An export is already running (Till 1 Overhead, 2021-06-01 11:58:30 to 12:01:30). Wait for it to end or "
-        "cancel it first.");
-
-    // Receipts that cannot be exported are refused too, with the reason.
-    ExportOrder noCamera = second;
+    ExportOrder noCamera = order();
     noCamera.camera = {};
-    QSignalSpy ended(&controller, &ExportController::jobEnded);
-    QVERIFY(ended.wait(20000));
-    QCOMPARE(first->state(), ExportJob::Done);
     QVERIFY(!controller.start(noCamera));
-    QCOMPARE(refused.at(1).at(0).toString(), "This receipt names no camera, so there is no video to export.");
+    QCOMPARE(refused.at(0).at(0).toString(), "This receipt names no camera, so there is no video to export.");
+    QCOMPARE(controller.queue()->rowCount(), 0);
     QCOMPARE(controller.refusalFor(QDateTime(), { QVariantMap { { "strmId", Camera } } }),
         "This receipt has no valid time, so there is no window to export.");
     QCOMPARE(controller.refusalFor(ReceiptAt, {}), "This receipt names no camera, so there is no video to export.");
+
+    // In a batch the others go ahead, and those left out are named.
+    QList<PosData> batch = receipts(2);
+    batch[0].streams.clear();
+    batch[1].createdAt = QDateTime();
+    batch << receipts(1);
+    QCOMPARE(controller.startBatch(batch, std::nullopt, false, m_work->filePath("out")), 1);
+    QCOMPARE(refused.at(1).at(0).toString(),
+        "Left out: This receipt names no camera, so there is no video to export. This receipt has no valid time, so "
+        "there is no window to export.");
+    QCOMPARE(controller.startBatch(batch, std::nullopt, false, m_work->filePath("nowhere")), 0);
+    QVERIFY(refused.at(2).at(0).toString().startsWith("The folder \"" + m_work->filePath("nowhere")));
+    QCOMPARE(controller.queue()->rowCount(), 1);
+    controller.cancelAll();
+}
+
+void TestExportJob::queueRunsInOrderPastFailures()
+{
+    installStandIn(QByteArray(kLogged) + kWorks);
+    // The second camera's clip is refused: its exports fail, and the others still run.
+    m_vms->route("/hls/{cam-2}.mkv", TestServer::Reply { 404, "no such camera" });
+    ExportController controller;
+    ExportQueue *queue = controller.queue();
+    QAbstractItemModelTester tester(queue);
+    // At no moment do two jobs run.
+    int mostRunning = 0;
+    connect(queue, &QAbstractItemModel::dataChanged, this, [&] {
+        int running = 0;
+        for (int row = 0; row < queue->rowCount(); ++row)
+            running += queue->jobAt(row)->isRunning() ? 1 : 0;
+        mostRunning = std::max(mostRunning, running);
+    });
+    QSignalSpy ended(queue, &ExportQueue::jobEnded);
+    QSignalSpy drained(queue, &ExportQueue::drained);
+    QSignalSpy background(&controller, &ExportController::backgroundEnded);
+    // The counts as told: once the last job has ended, none waits or runs.
+    QList<int> toldPending;
+    connect(queue, &ExportQueue::countsChanged, this, [&] { toldPending << queue->pendingCount(); });
+    QCOMPARE(controller.startBatch(receipts(3), QList<StreamData> { First, Second }, true, m_work->filePath("out")), 6);
+    QCOMPARE(queue->rowCount(), 6);
+    QCOMPARE(queue->pendingCount(), 6);
+    QVERIFY(controller.isBusy());
+    // Network access only while a job runs: the queue holds many jobs that wait or have ended.
+    auto managersOf = [queue](int row) { return queue->jobAt(row)->findChildren<QNetworkAccessManager *>().size(); };
+    QCOMPARE(managersOf(0), 2);
+    QCOMPARE(managersOf(5), 0);
+    QVERIFY(drained.wait(30000));
+    QCOMPARE(drained.count(), 1);
+    QCOMPARE(ended.count(), 6);
+    QCOMPARE(mostRunning, 1);
+    QCOMPARE(toldPending.last(), 0);
+    for (int row = 0; row < 6; ++row)
+        QTRY_COMPARE(managersOf(row), 0);
+    QVERIFY(!controller.isBusy());
+    QCOMPARE(controller.job(), nullptr);
+
+    // Receipt by receipt, each from both cameras; the names say camera and window.
+    const QStringList names { "Till 1-20210601_115830-20210601_120130.mp4",
+        "Till 2-20210601_115830-20210601_120130.mp4", "Till 1-20210601_120830-20210601_121130.mp4",
+        "Till 2-20210601_120830-20210601_121130.mp4", "Till 1-20210601_121830-20210601_122130.mp4",
+        "Till 2-20210601_121830-20210601_122130.mp4" };
+    QString batchId;
+    for (int row = 0; row < 6; ++row) {
+        const ExportJob *job = queue->jobAt(row);
+        QCOMPARE(QFileInfo(job->videoPath()).fileName(), names.at(row));
+        QCOMPARE(queue->data(queue->index(row), ExportQueue::StateRole).toInt(),
+            int(row % 2 ? ExportJob::Failed : ExportJob::Done));
+        QCOMPARE(ended.at(row).at(0).value<ExportJob *>(), job);
+        if (row % 2)
+            continue;
+        const QJsonObject manifest = QJsonDocument::fromJson(readFile(job->paths().manifest)).object();
+        batchId = row == 0 ? manifest["batch"]["id"].toString() : batchId;
+        QCOMPARE(manifest["batch"]["id"].toString(), batchId);
+        QCOMPARE(manifest["batch"]["size"].toInt(), 6);
+        QCOMPARE(manifest["batch"]["place"].toInt(), row + 1);
+        QCOMPARE(manifest["quality"]["stream"].toString(), "hi=1");
+    }
+    QVERIFY(!batchId.isEmpty());
+    QCOMPARE(startedRuns(), QStringList({ names.at(0), names.at(2), names.at(4) }));
+    QCOMPARE(queue->doneCount(), 3);
+    QCOMPARE(queue->failedCount(), 3);
+    QCOMPARE(queue->data(queue->index(1), ExportQueue::StateTextRole).toString(), "failed");
+    QVERIFY(queue->data(queue->index(1), ExportQueue::MessageRole).toString().contains("Not Found"));
+    // Nobody followed them: how they went is said once the queue is empty, failures by name.
+    QCOMPARE(background.count(), 1);
+    const QString summary = background.at(0).at(0).toString();
+    QVERIFY2(summary.startsWith("Exports ended: 3 finished, 3 failed, 0 cancelled.\nFailed: Till 2, 2021-06-01 "
+                                "11:58:30 to 12:01:30: The clip could not be fetched: "),
+        qPrintable(summary));
+    QCOMPARE(summary.count("Failed: Till 2"), 3);
+    // The receipt exported is known as such.
+    QCOMPARE(controller.exportsOf(ReceiptAt, "RECEIPT 0"), QStringList { queue->jobAt(0)->videoPath() });
+    QCOMPARE(controller.exportsOf(ReceiptAt, "RECEIPT 1"), QStringList());
+}
+
+void TestExportJob::cancelWaitingRunningAll_data()
+{
+    QTest::addColumn<QString>("cancelled");
+    QTest::addColumn<QStringList>("states");
+    QTest::addColumn<QStringList>("started");
+    QTest::newRow("waiting") << "1" << QStringList { "Done", "Cancelled", "Done" } << QStringList { "0", "2" };
+    QTest::newRow("running") << "0" << QStringList { "Cancelled", "Done", "Done" } << QStringList { "0", "1", "2" };
+    QTest::newRow("all") << "all" << QStringList { "Cancelled", "Cancelled", "Cancelled" } << QStringList { "0" };
+}
+
+void TestExportJob::cancelWaitingRunningAll()
+{
+    QFETCH(QString, cancelled);
+    QFETCH(QStringList, states);
+    QFETCH(QStringList, started);
+    installStandIn(QByteArray(kLogged) + kWorks);
+    ExportController controller;
+    ExportQueue *queue = controller.queue();
+    // The first holds in its encoding; the second too, once it runs.
+    QCOMPARE(controller.startBatch(receipts(2), QList<StreamData> { Hold }, false, m_work->filePath("out")), 2);
+    ExportOrder third = order("out/third.mp4");
+    third.camera = Second;
+    QVERIFY(controller.start(third));
+    QCOMPARE(controller.job(), nullptr); // it waits: nobody follows it
+    QTRY_COMPARE(startedRuns().size(), 1);
+    QCOMPARE(queue->jobAt(0)->state(), ExportJob::Encoding);
+    QCOMPARE(queue->jobAt(1)->state(), ExportJob::Waiting);
+    const qint64 firstPid = readFile("pid.txt").trimmed().toLongLong();
+
+    QSignalSpy drained(queue, &ExportQueue::drained);
+    if (cancelled == "all") {
+        controller.cancelAll();
+        QCOMPARE(drained.count(), 1);
+    } else {
+        queue->cancel(cancelled.toInt());
+        QCOMPARE(queue->jobAt(cancelled.toInt())->state(), ExportJob::Cancelled);
+        QCOMPARE(queue->jobAt(cancelled.toInt())->message(), "Export cancelled");
+        // The first still holds, or the second now does: let them go.
+        QVERIFY(writeFile("go", "go"));
+        QVERIFY(drained.wait(30000));
+    }
+    QStringList seen;
+    for (int row = 0; row < 3; ++row)
+        seen << QMetaEnum::fromType<ExportJob::State>().valueToKey(queue->jobAt(row)->state());
+    QCOMPARE(seen, states);
+    QCOMPARE(queue->pendingCount(), 0);
+    QVERIFY(processGone(firstPid));
+    QStringList names;
+    for (const QString &row : started)
+        names << QFileInfo(queue->jobAt(row.toInt())->videoPath()).fileName();
+    QCOMPARE(startedRuns(), names);
+    // Only the finished exports left files, whole packages of five.
+    QStringList expected;
+    for (int row = 0; row < 3; ++row) {
+        if (queue->jobAt(row)->state() != ExportJob::Done)
+            continue;
+        const PackagePaths &paths = queue->jobAt(row)->paths();
+        for (const QString &file : QStringList { paths.checksums } + paths.covered())
+            expected << QFileInfo(file).fileName();
+    }
+    expected.sort(Qt::CaseInsensitive);
+    QCOMPARE(packageFiles(), expected);
+}
+
+void TestExportJob::retryWaitsBehindTheWaiting()
+{
+    installStandIn(QByteArray(kLogged) + kWorks);
+    m_vms->route("/hls/{cam-2}.mkv", TestServer::Reply { 404, "not yet" });
+    ExportController controller;
+    ExportQueue *queue = controller.queue();
+    const QString out = m_work->filePath("out");
+    QCOMPARE(controller.startBatch(receipts(1), QList<StreamData> { Second }, false, out), 1);
+    QTRY_COMPARE(queue->jobAt(0)->state(), ExportJob::Failed);
+    QCOMPARE(controller.startBatch(receipts(2), QList<StreamData> { Hold }, false, out), 2);
+    QTRY_COMPARE(queue->jobAt(1)->state(), ExportJob::Encoding);
+
+    // The failed one again, with the server mended: behind the one that already waits.
+    m_vms->route("/hls/{cam-2}.mkv", TestServer::Reply { 200, m_clip });
+    const QPointer<ExportJob> failed = queue->jobAt(0);
+    QSignalSpy rowChanged(queue, &QAbstractItemModel::dataChanged);
+    queue->retry(0);
+    QCOMPARE(queue->rowCount(), 3);
+    ExportJob *again = queue->jobAt(0);
+    QVERIFY(again != failed);
+    QCOMPARE(again->state(), ExportJob::Waiting);
+    QCOMPARE(again->videoPath(), failed->videoPath());
+    QCOMPARE(again->order().batch.id, failed->order().batch.id);
+    QVERIFY(!rowChanged.isEmpty() && rowChanged.at(0).at(0).toModelIndex().row() == 0);
+    QCOMPARE(queue->data(queue->index(0), ExportQueue::StateTextRole).toString(), "waiting");
+    QCOMPARE(queue->pendingCount(), 3);
+
+    QSignalSpy drained(queue, &ExportQueue::drained);
+    QVERIFY(writeFile("go", "go"));
+    QVERIFY(drained.wait(30000));
+    QCOMPARE(startedRuns(),
+        QStringList({ "Till 1 hold-20210601_115830-20210601_120130.mp4",
+            "Till 1 hold-20210601_120830-20210601_121130.mp4", "Till 2-20210601_115830-20210601_120130.mp4" }));
+    QCOMPARE(queue->doneCount(), 3);
+    QVERIFY(!failed); // the queue let go of the job it replaced
+    // A finished export is not run again.
+    queue->retry(0);
+    QCOMPARE(queue->jobAt(0), again);
+    QCOMPARE(queue->pendingCount(), 0);
+}
+
+void TestExportJob::uniqueNamesOnClashes_data()
+{
+    QTest::addColumn<QStringList>("onDisk");
+    QTest::addColumn<bool>("chosen");
+    QTest::addColumn<int>("copies");
+    QTest::addColumn<QStringList>("names");
+    const QString name = QStringLiteral("Till 1 hold-20210601_115830-20210601_120130");
+    QTest::newRow("the same window twice") << QStringList() << false << 2 << QStringList { name, name + " (2)" };
+    QTest::newRow("a file of an earlier package on disk")
+        << QStringList { name + ".sha256", name + " (2).original.mkv" } << false << 1 << QStringList { name + " (3)" };
+    QTest::newRow("chosen name already queued") << QStringList() << true << 2 << QStringList { "mine", "mine (2)" };
+    // The save dialog asked before the video was replaced; the remains of a package without it were not asked about.
+    QTest::newRow("chosen video on disk")
+        << QStringList { "mine.mp4", "mine.ass" } << true << 1 << QStringList { "mine" };
+    QTest::newRow("chosen name, only its script on disk")
+        << QStringList { "mine.ass" } << true << 1 << QStringList { "mine (2)" };
+}
+
+void TestExportJob::uniqueNamesOnClashes()
+{
+    QFETCH(QStringList, onDisk);
+    QFETCH(bool, chosen);
+    QFETCH(int, copies);
+    QFETCH(QStringList, names);
+    for (const QString &file : onDisk)
+        QVERIFY(writeFile(m_work->filePath("out/" + file), "earlier"));
+    installStandIn(QByteArray(kLogged) + kWorks);
+    ExportController controller;
+    ExportQueue *queue = controller.queue();
+    // Keeps the others waiting until the end.
+    QVERIFY(controller.start(order("out/blocker hold.mp4")));
+    for (int i = 0; i < copies; ++i) {
+        ExportOrder mine = order("out/mine.mp4");
+        mine.camera = Hold;
+        QVERIFY(chosen
+                ? controller.start(mine)
+                : controller.startBatch(receipts(1), QList<StreamData> { Hold }, false, m_work->filePath("out")) == 1);
+    }
+    QStringList seen;
+    for (int row = 1; row < queue->rowCount(); ++row)
+        seen << QFileInfo(queue->jobAt(row)->videoPath()).completeBaseName();
+    QCOMPARE(seen, names);
+
+    // A name that was free when asked for but taken by the time its job starts: the next counter.
+    QVERIFY(controller.startBatch(receipts(2).mid(1), QList<StreamData> { Hold }, false, m_work->filePath("out")));
+    const QString later = "Till 1 hold-20210601_120830-20210601_121130";
+    QCOMPARE(QFileInfo(queue->jobAt(copies + 1)->videoPath()).completeBaseName(), later);
+    QVERIFY(writeFile(m_work->filePath("out/" + later + ".mp4"), "someone else's"));
+    QSignalSpy drained(queue, &ExportQueue::drained);
+    QVERIFY(writeFile("go", "go"));
+    QVERIFY(drained.wait(30000));
+    QCOMPARE(QFileInfo(queue->jobAt(copies + 1)->videoPath()).completeBaseName(), later + " (2)");
+    QCOMPARE(readFile(m_work->filePath("out/" + later + ".mp4")), QByteArray("someone else's"));
+    // Nothing written before was replaced, but the package whose video the save dialog asked about.
+    for (const QString &file : onDisk) {
+        if (!names.contains(file.section('.', 0, 0)))
+            QCOMPARE(readFile(m_work->filePath("out/" + file)), QByteArray("earlier"));
+    }
+    QCOMPARE(queue->doneCount(), queue->rowCount());
+}
+
+void TestExportJob::noStaleSignalReachesTheNext()
+{
+    installStandIn(QByteArray(kLogged) + kWorks);
+    // The first job's clip stalls half way; it is cancelled there, and its server lets go later.
+    TestServer::Reply stalled { 200, m_clip };
+    stalled.stallAfter = 100 * 1024;
+    m_vms->route(clipPath(), stalled);
+    m_vms->route("/hls/{cam-2}.mkv", TestServer::Reply { 200, m_clip });
+    ExportController controller;
+    ExportQueue *queue = controller.queue();
+    ExportOrder first = order("out/first.mp4");
+    QVERIFY(controller.start(first));
+    ExportOrder second = order("out/second hold.mp4");
+    second.camera = Second;
+    QVERIFY(controller.start(second));
+    ExportJob *firstJob = queue->jobAt(0);
+    ExportJob *secondJob = queue->jobAt(1);
+    QCOMPARE(controller.job(), firstJob);
+    QTRY_VERIFY(QFileInfo(firstJob->paths().original).size() > 0);
+
+    QSignalSpy firstChanged(firstJob, &ExportJob::stateChanged);
+    QSignalSpy firstProgress(firstJob, &ExportJob::progressChanged);
+    QSignalSpy followedEnded(&controller, &ExportController::jobEnded);
+    QSignalSpy background(&controller, &ExportController::backgroundEnded);
+    queue->cancel(0);
+    QCOMPARE(followedEnded.count(), 1);
+    QTRY_COMPARE(secondJob->state(), ExportJob::Encoding);
+    QSignalSpy rows(queue, &QAbstractItemModel::dataChanged);
+    m_vms->releaseStalled();
+    QSignalSpy secondEnded(secondJob, &ExportJob::ended);
+    QVERIFY(writeFile("go", "go"));
+    QVERIFY(secondEnded.wait(30000));
+
+    // By the time the second has ended, the first has heard nothing more, and nor has its row.
+    QCOMPARE(firstChanged.count(), 1);
+    QCOMPARE(firstProgress.count(), 0);
+    QCOMPARE(firstJob->state(), ExportJob::Cancelled);
+    for (const QList<QVariant> &change : rows)
+        QCOMPARE(change.at(0).toModelIndex().row(), 1);
+    QCOMPARE(secondJob->state(), ExportJob::Done);
+    QCOMPARE(secondJob->percent(), 100);
+    // The page followed only the first; the second is reported as one of the background's.
+    QCOMPARE(followedEnded.count(), 1);
+    QCOMPARE(background.count(), 1);
+    QCOMPARE(background.at(0).at(0).toString(), "Exports ended: 1 finished, 0 failed, 0 cancelled.");
+    QCOMPARE(packageFiles(),
+        QStringList({ "second hold.ass", "second hold.manifest.json", "second hold.mp4", "second hold.original.mkv",
+            "second hold.sha256" }));
+    QCOMPARE(readFile(secondJob->paths().original), m_clip);
 }
 
 void TestExportJob::suggestedFileIsSafe_data()

@@ -43,6 +43,23 @@ Item {
         }
     }
 
+    // Stands in for the window's folder dialog in the same way.
+    QtObject {
+        id: folderDialog
+        property var okCallback: null
+        property url currentFolder
+        property int openCount: 0
+
+        function openOn(folderUrl) {
+            currentFolder = folderUrl
+            ++openCount
+        }
+        function accept(folderUrl) {
+            if (okCallback)
+                okCallback(folderUrl)
+        }
+    }
+
     Component {
         id: searchComponent
         PageSearch {
@@ -95,6 +112,8 @@ Item {
             saveFileDialog.cancelCallback = null
             saveFileDialog.currentFile = ""
             saveFileDialog.openCount = 0
+            folderDialog.okCallback = null
+            folderDialog.openCount = 0
             messageSpy.clear()
             loadingSpy.clear()
             page = createTemporaryObject(searchComponent, root)
@@ -413,17 +432,105 @@ Item {
             verify(!findChild(page, "exporter").isBusy)
         }
 
-        function test_secondExportIsRefused() {
+        // A second export while one runs is not refused: it waits its turn in the queue, and the progress
+        // box stays with the first.
+        function test_secondExportWaitsItsTurn() {
             showReceipts()
             testServer.route("/poses/", 200, receipts, 3000)
             startExport(0)
+            var exporter = findChild(page, "exporter")
+            var first = exporter.job
             tryCompare(findChild(page, "downloading"), "opened", true, 2000)
             page.exportAround(new Date(2021, 5, 1, 10, 0, 0), "cam-1", "Entrance", "MILK", false)
-            messageSpy.wait(2000)
-            compare(popMessage.message, "An export is already running (Till 1 Overhead, 2021-06-01 11:58:30 to "
-                    + "12:01:30). Wait for it to end or cancel it first.")
-            compare(saveFileDialog.openCount, 1)
-            findChild(page, "exporter").cancel()
+            compare(saveFileDialog.openCount, 2)
+            saveFileDialog.accept("file:///tmp/second%20export.mp4")
+            compare(messageSpy.count, 0)
+            compare(exporter.queue.pendingCount, 2)
+            compare(exporter.job, first)
+            var second = exporter.queue.jobAt(1)
+            compare(second.state, ExportJob.Waiting)
+            compare(second.videoPath, "/tmp/second export.mp4")
+            tryCompare(findChild(page, "queuePanel"), "opened", true)
+            exporter.cancelAll()
+            compare(exporter.queue.pendingCount, 0)
+            compare(second.state, ExportJob.Cancelled)
+        }
+
+        // Ctrl and Shift with a click, Ctrl+A, Space, Shift and the arrows, Escape: the rows chosen for
+        // "Export selected…"; only a plain click opens the receipt.
+        function test_choosingMany() {
+            showReceipts()
+            var detail = findChild(page, "popDetail")
+            var list = findChild(page, "lstResult")
+            var exportSelected = findChild(page, "btnExportSelected")
+            verify(!exportSelected.enabled)
+            mouseClick(row(0), undefined, undefined, Qt.LeftButton, Qt.ControlModifier)
+            mouseClick(row(2), undefined, undefined, Qt.LeftButton, Qt.ControlModifier)
+            compare(page.selectedRows, [0, 2])
+            verify(row(2).Accessible.name.indexOf(", selected") > 0, row(2).Accessible.name)
+            compare(findChild(page, "lblSelected").text, "2 selected")
+            verify(exportSelected.enabled)
+            mouseClick(row(0), undefined, undefined, Qt.LeftButton, Qt.ControlModifier)
+            compare(page.selectedRows, [2])
+            // From the row clicked last, the one just left out, to the one Shift-clicked.
+            mouseClick(row(2), undefined, undefined, Qt.LeftButton, Qt.ShiftModifier)
+            compare(page.selectedRows, [0, 1, 2])
+            verify(!detail.visible)
+            verify(list.activeFocus)
+
+            keyClick(Qt.Key_Escape)
+            compare(page.selectedRows, [])
+            list.currentIndex = 0
+            keyClick(Qt.Key_Space)
+            compare(page.selectedRows, [0])
+            keyClick(Qt.Key_Down, Qt.ShiftModifier)
+            compare(list.currentIndex, 1)
+            compare(page.selectedRows, [0, 1])
+            keyClick(Qt.Key_Down, Qt.ShiftModifier)
+            keyClick(Qt.Key_Up, Qt.ShiftModifier)
+            compare(page.selectedRows, [0, 1])
+            keyClick(Qt.Key_Escape)
+            keyClick(Qt.Key_A, Qt.ControlModifier)
+            compare(page.selectedRows, [0, 1, 2])
+            verify(!detail.visible)
+
+            // A new search starts a new choice; a plain click chooses its row alone and opens it.
+            searchFor("TOTAL")
+            tryVerify(function () { return page.selectedRows.length === 0 }, 5000)
+            tryCompare(popLoading, "visible", false)
+            compare(list.count, 3)
+            openRow(1)
+            compare(page.selectedRows, [1])
+        }
+
+        // The detail box exports its window from every ticked camera, into one folder asked for once, as
+        // one batch in the queue.
+        function test_detailExportsFromTickedCameras() {
+            showReceipts()
+            testServer.route("/poses/", 200, receipts, 3000)
+            openRow(0)
+            var ticks = findChild(page, "detailTicks")
+            compare(ticks.tickedCameras.map(function (c) { return c.strmName }), ["Entrance", "Till 1 Overhead"])
+            tryVerify(function () { return findChild(ticks, "chkCamera1").x > 0 }) // laid out side by side
+            mouseClick(findChild(ticks, "chkCamera0"))
+            compare(ticks.tickedCameras.map(function (c) { return c.strmName }), ["Till 1 Overhead"])
+            mouseClick(findChild(ticks, "chkCamera0"))
+            mouseClick(findChild(page, "btnExportTicked"))
+            compare(folderDialog.openCount, 1)
+            compare(saveFileDialog.openCount, 0)
+            folderDialog.accept("file:///tmp")
+            var exporter = findChild(page, "exporter")
+            var queue = exporter.queue
+            compare(queue.rowCount(), 2)
+            compare(exporter.job, null) // nobody follows a batch: the queue shows it
+            tryCompare(findChild(page, "queuePanel"), "opened", true)
+            verify(!findChild(page, "popDetail").visible)
+            compare(queue.jobAt(0).videoPath, "/tmp/Entrance-20210601_115830-20210601_120130.mp4")
+            compare(queue.jobAt(1).videoPath, "/tmp/Till 1 Overhead-20210601_115830-20210601_120130.mp4")
+            compare(queue.pendingCount, 2)
+            exporter.cancelAll()
+            compare(queue.pendingCount, 0)
+            compare(queue.jobAt(1).state, ExportJob.Cancelled)
         }
 
         function test_unexportableReceipt() {

@@ -139,7 +139,7 @@ QPoint E2eTest::centreOf(QObject *object) const
     return item ? item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint() : QPoint();
 }
 
-void E2eTest::click(QObject *item)
+void E2eTest::click(QObject *item, Qt::KeyboardModifiers modifiers)
 {
     QVERIFY(item);
     auto *quickItem = qobject_cast<QQuickItem *>(item);
@@ -147,7 +147,7 @@ void E2eTest::click(QObject *item)
     // A popup that has just opened may not have laid out its contents yet: a click at the item's
     // place before then lands somewhere else (outside the popup, which closes it).
     QTRY_VERIFY_WITH_TIMEOUT(!polishPending(quickItem), 10000);
-    QTest::mouseClick(m_window, Qt::LeftButton, {}, centreOf(item));
+    QTest::mouseClick(m_window, Qt::LeftButton, modifiers, centreOf(item));
 }
 
 void E2eTest::typeInto(const QString &field, const QString &text)
@@ -195,6 +195,27 @@ void E2eTest::acceptSaveDialog(QLineEdit *name)
     QVERIFY(QTest::qWaitForWindowActive(m_window));
 }
 #endif
+
+bool renderTestClip(const QString &path)
+{
+    QProcess clip;
+    clip.start("ffmpeg",
+        { "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=180", "-c:v", "libx264", "-preset",
+            "ultrafast", path });
+    if (clip.waitForFinished(120000) && clip.exitStatus() == QProcess::NormalExit && clip.exitCode() == 0)
+        return true;
+    qWarning("%s", clip.readAllStandardError().constData());
+    return false;
+}
+
+void E2eTest::waitForPageStack()
+{
+    auto *stack = qobject_cast<QQuickItem *>(find("stackView"));
+    while (stack && !stack->inherits("QQuickStackView"))
+        stack = stack->parentItem();
+    QVERIFY(stack);
+    QTRY_VERIFY(!stack->property("busy").toBool());
+}
 
 void E2eTest::logIn(int posPort, int vmsPort, const QString &user, const QString &password)
 {

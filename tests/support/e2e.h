@@ -32,6 +32,10 @@ ProbeResult probe(const QString &path);
 QFileDialog *shownFileDialog();
 #endif
 
+/// Renders the clip the simulated video server serves: three minutes of a small test picture. False,
+/// with FFmpeg's complaint in the log, when it could not.
+bool renderTestClip(const QString &path);
+
 /// Presses key in the next message box that opens (the save dialog's question before it overwrites a
 /// file): the box runs an event loop of its own, inside the key press that opened it.
 void answerNextMessageBox(Qt::Key key);
@@ -60,7 +64,7 @@ protected:
     void openMainWindow(QQmlApplicationEngine &engine);
     QObject *find(const QString &name);
     QPoint centreOf(QObject *item) const;
-    void click(QObject *item);
+    void click(QObject *item, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     /// Whether the item or one of the items it lies in still waits to be laid out.
     static bool polishPending(const QQuickItem *item);
     void typeInto(const QString &field, const QString &text);
@@ -77,6 +81,9 @@ protected:
     /// again, as the desktop gives it back.
     void acceptSaveDialog(QLineEdit *name);
 #endif
+    /// Waits until the window's page stack (the one around the pages after login) has slid its new page
+    /// in: it takes no input meanwhile.
+    void waitForPageStack();
     /// Fills in the login page and presses "Login".
     void logIn(int posPort, int vmsPort, const QString &user, const QString &password);
 
