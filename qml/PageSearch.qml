@@ -64,8 +64,10 @@ Page {
             showError(qsTr("The “from” day is after the “to” day."))
             return
         }
-        posSearching.searchByContentInDays(txtText.text, chkFrom.checked ? dayFrom.selectedDate : undefined,
-                                           chkTo.checked ? dayTo.selectedDate : undefined)
+        // An invalid date leaves that end of the range open.
+        var open = new Date(NaN)
+        posSearching.searchByContentInDays(txtText.text, chkFrom.checked ? dayFrom.selectedDate : open,
+                                           chkTo.checked ? dayTo.selectedDate : open)
     }
 
     /// Exports that wait or run, for the window's closing.
