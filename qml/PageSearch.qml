@@ -629,8 +629,10 @@ Page {
                 Accessible.role: Accessible.StaticText
                 Accessible.name: text
             }
-            RowLayout {
-                Layout.alignment: Qt.AlignHCenter
+            // Wraps onto a second line where the window is too narrow for the four buttons.
+            Flow {
+                Layout.fillWidth: true
+                spacing: 6
                 Button {
                     objectName: "btnClose"
                     text: qsTr("Close") + I18n.localeNotify

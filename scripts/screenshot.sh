@@ -118,7 +118,7 @@ echo "screenshot: wrote $docs/search.png"
 # "Download 3 mins around", then the whole path in the save dialog, whose name field has the cursor.
 xdotool key Return
 sleep 1
-xdotool mousemove 420 508 click 1
+xdotool mousemove 420 462 click 1
 timeout 30 xdotool search --sync --name '^Save file$' >/dev/null
 sleep 1
 xdotool key ctrl+a
