@@ -45,14 +45,28 @@ class ExportWork : public QObject
 public:
     using QObject::QObject;
 
-    /// The POS server is never given the video server's account: it gets a manager that answers no challenge.
-    QNetworkAccessManager posManager { this };
-    QNetworkAccessManager vmsManager { this };
     FileDownload download { this };
     FileHasher hasher { this };
 };
 
-ExportJob::ExportJob(const ExportOrder &order, QObject *parent)
+ExportNetwork::ExportNetwork(QObject *parent)
+    : QObject(parent)
+{
+    Request::answerChallenges(vms, this);
+}
+
+void ExportNetwork::prepare()
+{
+    const AppState *settings = AppState::get();
+    const QStringList now { settings->posBase(), settings->base(), settings->user(), settings->password() };
+    if (now == m_settings)
+        return;
+    m_settings = now;
+    pos.clearAccessCache();
+    vms.clearAccessCache();
+}
+
+ExportJob::ExportJob(const ExportOrder &order, ExportNetwork &network, QObject *parent)
     : QObject(parent)
     , m_order(order)
     , m_paths(PackagePaths::forVideo(order.videoPath))
@@ -60,6 +74,7 @@ ExportJob::ExportJob(const ExportOrder &order, QObject *parent)
     , m_to(order.receipt.createdAt.addMSecs(kHalfWindowMs))
     , m_posBase(AppState::get()->posBase())
     , m_vmsBase(AppState::get()->base())
+    , m_network(network)
 {
 }
 
@@ -112,7 +127,7 @@ void ExportJob::start()
     emit stateChanged();
     setProgress(tr("Fetching the receipts of the window from the POS server"), -1);
     m_posReply = Request::send(
-        m_work->posManager, PosDownloader::windowUrl(m_posBase, m_from, m_to), this,
+        m_network.pos, PosDownloader::windowUrl(m_posBase, m_from, m_to), this,
         [this](const QByteArray &body) { onReceipts(body); },
         [this](const QString &message, QNetworkReply::NetworkError) {
             end(Failed, tr("The receipts could not be fetched: %1").arg(message));
@@ -121,8 +136,8 @@ void ExportJob::start()
 
 void ExportJob::startWork()
 {
+    m_network.prepare();
     m_work = new ExportWork(this);
-    Request::answerChallenges(m_work->vmsManager, m_work);
     connect(&m_work->download, &FileDownload::progress, this, [this](qint64 received, qint64 total) {
         setProgress(total > 0
                 ? tr("Fetching the clip from the video server: %1 of %2 MB").arg(megabytes(received), megabytes(total))
@@ -245,7 +260,7 @@ void ExportJob::startClip()
                         m_order.highQuality ? QStringLiteral("1") : QStringLiteral("0"));
     qDebug() << "Clip" << m_clipUrl;
     m_work->download.setHashing(true);
-    if (!m_work->download.start(m_work->vmsManager, m_clipUrl, m_paths.original)) {
+    if (!m_work->download.start(m_network.vms, m_clipUrl, m_paths.original)) {
         end(Failed,
             tr("Can't write \"%1\": %2").arg(QDir::toNativeSeparators(m_paths.original), m_work->download.openError()));
         return;

@@ -40,6 +40,26 @@ struct ExportOrder {
     ExportBatch batch;
 };
 
+/// The network access the exports share: a manager for the POS server, which is never given the video
+/// server's account and answers no challenge, and one for the video server, which answers challenges from
+/// the settings. Shared rather than made per export, so that a long queue of exports reuses the managers'
+/// threads (and their memory) instead of starting new ones for each.
+class ExportNetwork : public QObject
+{
+public:
+    explicit ExportNetwork(QObject *parent = nullptr);
+
+    /// Called as an export starts: remembered credentials and connections are forgotten once the
+    /// servers or the account in the settings differ from those of the export before.
+    void prepare();
+
+    QNetworkAccessManager pos { this };
+    QNetworkAccessManager vms { this };
+
+private:
+    QStringList m_settings;
+};
+
 /// One export from the receipts to the sealed evidence package. It owns everything it works with (its
 /// window, camera, files, network access and FFmpeg run), so that nothing of one export can reach
 /// another. States: Waiting, then Receipts, Clip and Encoding, then one of Done, Failed and Cancelled;
@@ -63,7 +83,8 @@ public:
     /// The window reaches this far to either side of the receipt.
     static constexpr qint64 kHalfWindowMs = 90000;
 
-    explicit ExportJob(const ExportOrder &order, QObject *parent = nullptr);
+    /// network must outlive the job.
+    ExportJob(const ExportOrder &order, ExportNetwork &network, QObject *parent = nullptr);
     /// A job still running is stopped and its partial files removed.
     ~ExportJob() override;
 
@@ -126,7 +147,8 @@ private:
     QString m_vmsBase;
     QDateTime m_startedAt;
 
-    /// The network access, the clip's transfer and the hashing: only while the job runs.
+    ExportNetwork &m_network;
+    /// The clip's transfer and the hashing: only while the job runs.
     ExportWork *m_work = nullptr;
     QPointer<QNetworkReply> m_posReply;
     QProcess *m_process = nullptr;

@@ -54,7 +54,7 @@ ExportJob *ExportQueue::enqueue(ExportOrder order, Naming naming)
 ExportJob *ExportQueue::makeJob(ExportOrder order, Naming naming, const ExportJob *replaced)
 {
     order.videoPath = freeVideoPath(order.videoPath, naming, replaced);
-    auto *job = new ExportJob(order, this);
+    auto *job = new ExportJob(order, m_network, this);
     // Each job's signals name that job: one that has ended, or been replaced, can only touch its own row.
     connect(job, &ExportJob::stateChanged, this, [this, job] {
         rowChanged(job, { StateRole, StateTextRole, MessageRole, PercentRole, PhaseRole });

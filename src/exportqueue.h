@@ -85,6 +85,7 @@ private:
     /// the queue but replaced, and with no file on disk that naming forbids replacing.
     QString freeVideoPath(const QString &wanted, Naming naming, const ExportJob *replaced) const;
 
+    ExportNetwork m_network;
     QList<Row> m_rows;
     /// The jobs that wait, in the order they are to run.
     QList<ExportJob *> m_waiting;

@@ -1,5 +1,7 @@
 #include "sha256.h"
 
+#include <QThreadPool>
+
 #ifdef TILLMARK_HAVE_LIBCRYPTO
 #include <openssl/evp.h>
 #else
@@ -90,21 +92,34 @@ QString Sha256::ofBytes(const QByteArray &bytes)
 
 namespace {
 constexpr qint64 kMostQueued = 4 * 1024 * 1024;
+
+/// Threads kept for the hashing of one transfer after another: a thread made per transfer would, over
+/// a long queue of exports, leave the allocator a new heap to grow each time.
+QThreadPool &hashingThreads()
+{
+    static QThreadPool *pool = [] {
+        auto *made = new QThreadPool;
+        made->setExpiryTimeout(-1);
+        // Far more than ever hash at once, so that a transfer's hashing always starts at once rather
+        // than waiting for a thread another transfer holds.
+        made->setMaxThreadCount(64);
+        return made;
+    }();
+    return *pool;
+}
 } // namespace
 
 BackgroundSha256::BackgroundSha256()
-    : m_thread([this] { run(); })
 {
+    hashingThreads().start([this] { run(); });
 }
 
 BackgroundSha256::~BackgroundSha256()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
-    }
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_stop = true;
     m_changed.notify_all();
-    m_thread.join();
+    m_changed.wait(lock, [this] { return m_ended; });
 }
 
 void BackgroundSha256::addData(const QByteArray &data)
@@ -131,8 +146,11 @@ void BackgroundSha256::run()
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         m_changed.wait(lock, [this] { return m_stop || !m_queue.empty(); });
-        if (m_stop)
+        if (m_stop) {
+            m_ended = true;
+            m_changed.notify_all();
             return;
+        }
         const QByteArray data = m_queue.front();
         m_queue.pop_front();
         m_busy = true;

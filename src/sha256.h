@@ -6,7 +6,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 /// SHA-256 of bytes fed as they pass, for the checksums of an export. Built on OpenSSL's libcrypto where
 /// the build found it (it uses the processor's SHA instructions: some ten times the speed of
@@ -33,8 +32,8 @@ private:
     std::unique_ptr<State> d;
 };
 
-/// SHA-256 of a stream on a thread of its own: the bytes of a download are hashed while the next ones
-/// arrive and are written, as "curl | openssl dgst" does in two processes. At most a few MiB wait.
+/// SHA-256 of a stream on a thread of its own (one of a pool kept for it): the bytes of a download are hashed while the
+/// next ones arrive and are written, as "curl | openssl dgst" does in two processes. At most a few MiB wait.
 class BackgroundSha256
 {
 public:
@@ -58,5 +57,5 @@ private:
     qint64 m_queued = 0;
     bool m_busy = false;
     bool m_stop = false;
-    std::thread m_thread;
+    bool m_ended = false;
 };

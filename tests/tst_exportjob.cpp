@@ -98,6 +98,7 @@ private slots:
     void uniqueNamesOnClashes_data();
     void uniqueNamesOnClashes();
     void noStaleSignalReachesTheNext();
+    void nextExportUsesTheAccountOfTheSettings();
     void suggestedFileIsSafe_data();
     void suggestedFileIsSafe();
     void textTrackAndChaptersAsPrinted();
@@ -492,17 +493,17 @@ void TestExportJob::queueRunsInOrderPastFailures()
     QCOMPARE(queue->rowCount(), 6);
     QCOMPARE(queue->pendingCount(), 6);
     QVERIFY(controller.isBusy());
-    // Network access only while a job runs: the queue holds many jobs that wait or have ended.
-    auto managersOf = [queue](int row) { return queue->jobAt(row)->findChildren<QNetworkAccessManager *>().size(); };
-    QCOMPARE(managersOf(0), 2);
-    QCOMPARE(managersOf(5), 0);
+    // A transfer only while a job runs: the queue holds many jobs that wait or have ended.
+    auto transfersOf = [queue](int row) { return queue->jobAt(row)->findChildren<FileDownload *>().size(); };
+    QCOMPARE(transfersOf(0), 1);
+    QCOMPARE(transfersOf(5), 0);
     QVERIFY(drained.wait(30000));
     QCOMPARE(drained.count(), 1);
     QCOMPARE(ended.count(), 6);
     QCOMPARE(mostRunning, 1);
     QCOMPARE(toldPending.last(), 0);
     for (int row = 0; row < 6; ++row)
-        QTRY_COMPARE(managersOf(row), 0);
+        QTRY_COMPARE(transfersOf(row), 0);
     QVERIFY(!controller.isBusy());
     QCOMPARE(controller.job(), nullptr);
 
@@ -709,6 +710,27 @@ void TestExportJob::uniqueNamesOnClashes()
             QCOMPARE(readFile(m_work->filePath("out/" + file)), QByteArray("earlier"));
     }
     QCOMPARE(queue->doneCount(), queue->rowCount());
+}
+
+void TestExportJob::nextExportUsesTheAccountOfTheSettings()
+{
+    // The exports share their network access; what it remembers of one login must not serve the next.
+    m_vms->requireAuth(httpauth::Scheme::Basic, "admin", Password.toStdString());
+    ExportController controller;
+    ExportJob *job = run(controller, order("out/first.mp4"));
+    QVERIFY(job && job->state() == ExportJob::Done);
+    const size_t before = m_vms->requestCount();
+    m_vms->requireAuth(httpauth::Scheme::Basic, "clerk", "N3w:pass");
+    m_state.setUser("clerk");
+    m_state.setPassword("N3w:pass");
+    job = run(controller, order("out/second.mp4"));
+    QVERIFY(job);
+    QCOMPARE(job->state(), ExportJob::Done);
+    const std::string oldAccount = "Basic " + QByteArray("admin:" + Password.toUtf8()).toBase64().toStdString();
+    const auto requests = m_vms->requests();
+    QVERIFY(requests.size() > before);
+    for (size_t i = before; i < requests.size(); ++i)
+        QVERIFY2(requests[i].authorization != oldAccount, requests[i].target.c_str());
 }
 
 void TestExportJob::noStaleSignalReachesTheNext()

@@ -31,6 +31,12 @@ def find(app, role, name):
     return None
 
 
+def control(app, role, name):
+    """The control of that role and name once it is on screen; a list can show its items before the
+    list itself is reported as showing."""
+    return wait_for(lambda: find(app, role, name), "%s %r" % (role, name))
+
+
 def act(node, action):
     actions = node.queryAction()
     for i in range(actions.nActions):
@@ -75,23 +81,23 @@ def check(app, pos, vms):
     # The keys go to the window that has the X input focus; without a window manager nobody gives it.
     subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", str(app.get_process_id()),
                     "--name", "^Tillmark$", "windowfocus", "--sync"], check=True)
-    type_into(find(app, "text", "POS"), pos)
-    type_into(find(app, "text", "Host"), vms)
-    act(find(app, "push button", "Login"), "Press")
+    type_into(control(app, "text", "POS"), pos)
+    type_into(control(app, "text", "Host"), vms)
+    act(control(app, "push button", "Login"), "Press")
 
     # A camera, so that the day, the time fields and the timeline show.
     wait_for(lambda: find(app, "list item", "Car Park"), "the cameras")
-    act(find(app, "list", "Cameras"), "SetFocus")
+    act(control(app, "list", "Cameras"), "SetFocus")
     pause(0.3)
     keys("Down")
     wait_for(lambda: find(app, "chart", "Timeline, nothing selected"), "the timeline")
     inventory(app, "recordings page")
 
     # The receipts that mention coffee.
-    act(find(app, "page tab", "Receipts"), "SetFocus")
+    act(control(app, "page tab", "Receipts"), "SetFocus")
     pause(0.3)
     keys("space")
-    type_into(wait_for(lambda: find(app, "text", "Search text"), "the search field"), "coffee")
+    type_into(control(app, "text", "Search text"), "coffee")
     keys("Return")
     wait_for(lambda: any(n.getRoleName() == "list item" and "coffee" in (n.name or "").lower()
                          for n in walk(app) if state(n, pyatspi.STATE_SHOWING)), "the receipts found")
