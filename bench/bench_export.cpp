@@ -81,7 +81,8 @@ Timing exportOnce(const ExportOrder &order)
     loop.exec();
     timing.totalMs = timer.nsecsElapsed() / 1e6;
     timing.cpuS = bench::cpuNow() - cpuBefore;
-    timing.ok = controller.job()->state() == ExportJob::Done && threeMinutes(order.videoPath);
+    // The queue names the video afresh where an earlier round's package files are still there.
+    timing.ok = controller.job()->state() == ExportJob::Done && threeMinutes(controller.job()->videoPath());
     if (!timing.ok)
         std::fprintf(stderr, "export failed: %s\n", qPrintable(controller.job()->message()));
     return timing;
@@ -104,7 +105,7 @@ bool makeClip(const QString &path)
     ffmpeg.start(Merger::programName(),
         { "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=s=1920x1080:r=25:d=180,noise=alls=6:allf=t", "-c:v",
             "libx264", "-preset", "veryfast", "-b:v", "4M", "-maxrate", "5M", "-bufsize", "8M", "-g", "50", "-pix_fmt",
-            "yuv420p", path + ".part" });
+            "yuv420p", "-f", "matroska", path + ".part" });
     if (!ffmpeg.waitForFinished(60 * 60 * 1000) || ffmpeg.exitCode() != 0)
         return false;
     return QFile::rename(path + ".part", path);
@@ -208,7 +209,8 @@ int main(int argc, char *argv[])
         exportCpu = std::min(exportCpu, run.cpuS);
         handCpu = std::min(handCpu, cpuHand);
         defaultsCpu = std::min(defaultsCpu, cpuDefaults);
-        for (const QString &file : QDir(dir.path()).entryList({ "*.mp4", "*.mkv" }, QDir::Files))
+        // The whole package, so that the next round's export takes the same name.
+        for (const QString &file : QDir(dir.path()).entryList({ "export*", "*.mp4" }, QDir::Files))
             QFile::remove(dir.filePath(file));
     }
     sim.stop();

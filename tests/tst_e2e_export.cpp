@@ -1,6 +1,6 @@
 #include "appstate.h"
 #include "common.h"
-#include "e2e.h"
+#include "e2eshop.h"
 #include "logfile.h"
 #include "posdownloader.h"
 #include "possearching.h"
@@ -28,11 +28,6 @@
 
 namespace {
 
-// The simulated site: two days of receipts up to the reference time, in a zone an hour ahead of UTC.
-const QString Now = QStringLiteral("2025-11-05T15:00:00Z");
-const qint64 SiteOffsetMs = 3600000;
-const quint64 Seed = 5;
-const int Days = 2;
 // A password of its own, with characters that a URL must escape, so that the log can be searched for it.
 const QString Password = QStringLiteral("Kx7@w:q%9");
 const QString SearchText = QStringLiteral("coffee");
@@ -132,13 +127,8 @@ private:
 
 void TestE2eExport::initTestCase()
 {
-    // Dates on the page are the machine's; the simulator, a child, takes the same zone.
-    qputenv("TZ", "UTC");
-    tzset();
-    QVERIFY2(!QStandardPaths::findExecutable("ffprobe").isEmpty(), "ffprobe reads the exported video");
-    QVERIFY2(!QStandardPaths::findExecutable("ffmpeg").isEmpty(), "FFmpeg makes the export");
-    m_singletons = createSingletons();
-    registerQmlTypes(m_singletons);
+    // Dates on the page are the machine's. ffprobe reads the exported video.
+    shop::prepare(m_singletons, "UTC", { "ffmpeg", "ffprobe" });
 }
 
 void TestE2eExport::searchOpenAndExport()
@@ -147,24 +137,11 @@ void TestE2eExport::searchOpenAndExport()
     LogToFile log;
 
     // What the simulator holds, built here from the same settings.
-    simdata::Config config;
-    config.seed = Seed;
-    config.days = Days;
-    config.nowMs = *simdata::parseIsoDateTime(Now);
-    config.tzOffsetMs = SiteOffsetMs;
+    const simdata::Config config = shop::config();
     const simdata::Site site = simdata::Site::generate(config);
-
-    // The clip the video server serves: three minutes of a test picture, so that the export's original
-    // can be compared with it byte for byte.
-    QString errors;
-    QVERIFY2(runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=180", "-c:v", "libx264", "-preset",
-                           "ultrafast", "-g", "50", dir.filePath("served.mkv") },
-                 &errors),
-        qPrintable(errors));
+    // The clip it serves is kept, so that the export's original can be compared with it byte for byte.
     SimProcess sim;
-    QVERIFY(sim.start({ "--seed", QString::number(Seed), "--days", QString::number(Days), "--now", Now,
-        "--tz-offset-ms", QString::number(SiteOffsetMs), "--password", Password, "--verbose", "--clip-file",
-        dir.filePath("served.mkv") }));
+    QVERIFY(shop::startServing(sim, dir, { "--password", Password, "--verbose" }));
 
     QQmlApplicationEngine engine;
     openMainWindow(engine);

@@ -1,5 +1,5 @@
 #include "common.h"
-#include "e2e.h"
+#include "e2eshop.h"
 #include "receiptmarks.h"
 #include "simdata.h"
 #include "simoptions.h"
@@ -18,17 +18,6 @@
 #include <QtTest>
 
 #include <cmath>
-
-namespace {
-
-// Two days of the simulated shop up to the reference time, in a zone an hour ahead of UTC (the
-// machine's zone is set to the same for the test).
-const QString Now = QStringLiteral("2025-11-05T15:00:00Z");
-const qint64 SiteOffsetMs = 3600000;
-const quint64 Seed = 5;
-const int Days = 2;
-
-} // namespace
 
 /// Receipts on the timeline from end to end, against the simulated servers and the real FFmpeg: a
 /// camera's day shows its receipts as marks where they happened; a mark opens the receipt and exports
@@ -49,11 +38,8 @@ private:
 
 void TestE2eMarks::initTestCase()
 {
-    qputenv("TZ", "Europe/Paris"); // an hour ahead of UTC in November, like the site
-    tzset();
-    QVERIFY2(!QStandardPaths::findExecutable("ffmpeg").isEmpty(), "FFmpeg makes the export");
-    m_singletons = createSingletons();
-    registerQmlTypes(m_singletons);
+    // An hour ahead of UTC in November, like the shop.
+    shop::prepare(m_singletons, "Europe/Paris", { "ffmpeg" });
 }
 
 void TestE2eMarks::clickCanvas(QQuickItem *canvas, double x, double y)
@@ -64,12 +50,9 @@ void TestE2eMarks::clickCanvas(QQuickItem *canvas, double x, double y)
 void TestE2eMarks::marksOpenExportAndShowOnTimeline()
 {
     WorkDir dir;
-    const simdata::Config config = siteConfig(Seed, Days, Now, SiteOffsetMs);
-    const simdata::Site site = simdata::Site::generate(config);
-
-    QVERIFY(renderTestClip(dir.filePath("served.mkv")));
+    const simdata::Site site = simdata::Site::generate(shop::config());
     SimProcess sim;
-    QVERIFY(sim.start(siteArguments(config) + QStringList { "--verbose", "--clip-file", dir.filePath("served.mkv") }));
+    QVERIFY(shop::startServing(sim, dir, { "--verbose" }));
 
     QQmlApplicationEngine engine;
     openMainWindow(engine);

@@ -1,5 +1,5 @@
 #include "common.h"
-#include "e2e.h"
+#include "e2eshop.h"
 #include "exportcontroller.h"
 #include "exportqueue.h"
 #include "posdownloader.h"
@@ -22,11 +22,6 @@
 
 namespace {
 
-// Two days of the simulated shop up to the reference time; the machine's zone is UTC for the test.
-const QString Now = QStringLiteral("2025-11-05T15:00:00Z");
-const qint64 SiteOffsetMs = 3600000;
-const quint64 Seed = 5;
-const int Days = 2;
 const QString SearchText = QStringLiteral("coffee");
 
 } // namespace
@@ -51,12 +46,8 @@ private:
 
 void TestE2eQueue::initTestCase()
 {
-    qputenv("TZ", "UTC");
-    tzset();
-    QVERIFY2(!QStandardPaths::findExecutable("ffmpeg").isEmpty(), "FFmpeg makes the exports");
-    QVERIFY2(!QStandardPaths::findExecutable("sha256sum").isEmpty(), "sha256sum checks the packages");
-    m_singletons = createSingletons();
-    registerQmlTypes(m_singletons);
+    // sha256sum checks the packages.
+    shop::prepare(m_singletons, "UTC", { "ffmpeg", "sha256sum" });
 }
 
 QQuickItem *TestE2eQueue::resultRow(int row)
@@ -71,12 +62,10 @@ QQuickItem *TestE2eQueue::resultRow(int row)
 void TestE2eQueue::threeReceiptsTwoCamerasOneFolder()
 {
     WorkDir dir;
-    const simdata::Config config = siteConfig(Seed, Days, Now, SiteOffsetMs);
+    const simdata::Config config = shop::config();
     const simdata::Site site = simdata::Site::generate(config);
-
-    QVERIFY(renderTestClip(dir.filePath("served.mkv")));
     SimProcess sim;
-    QVERIFY(sim.start(siteArguments(config) + QStringList { "--clip-file", dir.filePath("served.mkv") }));
+    QVERIFY(shop::startServing(sim, dir));
 
     QQmlApplicationEngine engine;
     openMainWindow(engine);

@@ -201,7 +201,7 @@ bool renderTestClip(const QString &path)
     QProcess clip;
     clip.start("ffmpeg",
         { "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=180", "-c:v", "libx264", "-preset",
-            "ultrafast", path });
+            "ultrafast", "-g", "50", path });
     if (clip.waitForFinished(120000) && clip.exitStatus() == QProcess::NormalExit && clip.exitCode() == 0)
         return true;
     qWarning("%s", clip.readAllStandardError().constData());
