@@ -205,8 +205,21 @@ ApplicationWindow {
         }
 
         function openOn(folderUrl) {
+            if (widgetFolderDialog.available) {
+                widgetFolderDialog.open(title, folderUrl)
+                return
+            }
             currentFolder = folderUrl
             open()
+        }
+    }
+
+    // Stands in for the folder dialog where the platform has none (see FolderChooser).
+    FolderChooser {
+        id: widgetFolderDialog
+        onChosen: {
+            if (folderDialog.okCallback)
+                folderDialog.okCallback(folder)
         }
     }
 

@@ -5,6 +5,7 @@
 #include "appstate.h"
 #include "dayclock.h"
 #include "exportcontroller.h"
+#include "folderchooser.h"
 #include "i18n.h"
 #include "merger.h"
 #include "posdownloader.h"
@@ -65,6 +66,7 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
     qmlRegisterType<PosDownloader>(kUri, 1, 0, "PosDownloader");
     qmlRegisterType<Merger>(kUri, 1, 0, "Merger");
     qmlRegisterType<DayClock>(kUri, 1, 0, "DayClock");
+    qmlRegisterType<FolderChooser>(kUri, 1, 0, "FolderChooser");
     // then the export: the controller a page declares, and the jobs it makes, which QML only reads
     qmlRegisterType<ExportController>(kUri, 1, 0, "ExportController");
     qmlRegisterUncreatableType<ExportJob>(kUri, 1, 0, "ExportJob", QStringLiteral("ExportController makes the jobs"));

@@ -12,6 +12,10 @@
 #include "testutil.h"
 
 #include <QDir>
+#ifdef TILLMARK_WIDGETS_APPLICATION
+#include <QFileDialog>
+#include <QLineEdit>
+#endif
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QQmlApplicationEngine>
@@ -127,7 +131,22 @@ void TestE2eQueue::threeReceiptsTwoCamerasOneFolder()
     QTRY_VERIFY(batch->property("opened").toBool());
     QVERIFY(find("rbOwnCameras")->property("checked").toBool());
     QCOMPARE(find("lblBatchCount")->property("text").toString(), QString("6 videos, each with its evidence package"));
+#ifdef TILLMARK_WIDGETS_APPLICATION
+    // The folder chosen in the dialog, which opens on the folder the field suggests.
+    const QString suggested = find("txtBatchFolder")->property("text").toString();
+    click(find("btnBatchFolder"));
+    QFileDialog *dialog = nullptr;
+    QTRY_VERIFY((dialog = shownFileDialog()) != nullptr);
+    QCOMPARE(QDir(dialog->directory()).canonicalPath(), QDir(suggested).canonicalPath());
+    auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    QVERIFY(name);
+    name->setText(folder);
+    acceptSaveDialog(name);
+    QTRY_COMPARE(
+        QDir(find("txtBatchFolder")->property("text").toString()).canonicalPath(), QDir(folder).canonicalPath());
+#else
     typeInto("txtBatchFolder", folder);
+#endif
     click(find("btnBatchExport"));
     QTRY_VERIFY(!batch->property("visible").toBool());
 
