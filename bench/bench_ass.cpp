@@ -3,8 +3,8 @@
 // nothing, and switched off by a logging rule. The last figure of each size is the cost of fresh
 // memory for a string as long as the script, the floor under any way of building it.
 
-#include "logfile.h"
-#include "posdownloader.h"
+#include "core/logfile.h"
+#include "pos/posdownloader.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -7,14 +7,14 @@
 //
 //   bench_download [--rounds N] [--dir DIR] [--hashed]
 
-#include "apicall.h"
 #include "benchutil.h"
-#include "appstate.h"
-#include "filedownload.h"
-#include "request.h"
-#include "sha256.h"
+#include "core/appstate.h"
+#include "core/sha256.h"
+#include "net/filedownload.h"
+#include "net/request.h"
 #include "simprocess.h"
-#include "streamslist.h"
+#include "vms/apicall.h"
+#include "vms/streamslist.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

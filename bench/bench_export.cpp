@@ -9,11 +9,11 @@
 // Without --clip the clip is made once with FFmpeg (a test picture with noise, as a camera's sensor gives
 // it, H.264 at about 4 Mbit/s) and kept in DIR for later runs.
 
-#include "appstate.h"
 #include "benchutil.h"
-#include "exportcontroller.h"
-#include "logfile.h"
-#include "merger.h"
+#include "core/appstate.h"
+#include "core/logfile.h"
+#include "export/exportcontroller.h"
+#include "export/merger.h"
 #include "simdata.h"
 #include "simprocess.h"
 

@@ -6,10 +6,10 @@
 //
 //   bench_queue [--jobs N] [--size WxH] [--dir DIR]
 
-#include "appstate.h"
 #include "benchutil.h"
-#include "exportcontroller.h"
-#include "logfile.h"
+#include "core/appstate.h"
+#include "core/logfile.h"
+#include "export/exportcontroller.h"
 #include "simdata.h"
 #include "simoptions.h"
 #include "simprocess.h"

@@ -1,8 +1,8 @@
 // Times reading a search reply of 20,000 transactions: parse, sort newest first and model reset,
 // beside Python's json module reading the same body.
 
-#include "common.h"
-#include "possearching.h"
+#include "core/common.h"
+#include "pos/possearching.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -6,11 +6,11 @@
 //
 // Runs off-screen with the software renderer unless QT_QPA_PLATFORM / QT_QUICK_BACKEND say otherwise.
 
-#include "appstate.h"
-#include "receiptmarks.h"
-#include "recordingslist.h"
-#include "startup.h"
-#include "streamslist.h"
+#include "app/startup.h"
+#include "core/appstate.h"
+#include "pos/receiptmarks.h"
+#include "vms/recordingslist.h"
+#include "vms/streamslist.h"
 
 #include <QCommandLineParser>
 #include <QDate>

@@ -1,8 +1,8 @@
 #pragma once
 // What the benchmark programs measure with: processor time, memory figures of /proc, and FFmpeg run by
 // hand beside the program's own run.
-#include "logfile.h"
-#include "merger.h"
+#include "core/logfile.h"
+#include "export/merger.h"
 
 #include <QDir>
 #include <QElapsedTimer>

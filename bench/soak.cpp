@@ -6,13 +6,13 @@
 //
 // Prints the figures; exits with 1 when the growth reaches the limit (5 MB by default) or a request fails.
 
-#include "appstate.h"
 #include "benchutil.h"
-#include "possearching.h"
-#include "recordingslist.h"
+#include "core/appstate.h"
+#include "core/utils.h"
+#include "pos/possearching.h"
 #include "simprocess.h"
-#include "streamslist.h"
-#include "utils.h"
+#include "vms/recordingslist.h"
+#include "vms/streamslist.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

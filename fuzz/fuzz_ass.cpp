@@ -1,7 +1,7 @@
 // The subtitle conversion on arbitrary records: receipts, times and list order come from the input.
-#include "common.h"
+#include "core/common.h"
 #include "fuzzsupport.h"
-#include "posdownloader.h"
+#include "pos/posdownloader.h"
 
 #include <QStringList>
 

@@ -1,7 +1,7 @@
 // The POS reply reader, with and without a camera filter, and the search model fed from it.
-#include "common.h"
+#include "core/common.h"
 #include "fuzzsupport.h"
-#include "possearching.h"
+#include "pos/possearching.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

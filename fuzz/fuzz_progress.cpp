@@ -1,6 +1,6 @@
 // The FFmpeg progress readers: the frame count, the stream facts and the kept messages.
+#include "export/merger.h"
 #include "fuzzsupport.h"
-#include "merger.h"
 
 #include <cmath>
 

@@ -1,7 +1,7 @@
 // The recorded-period reply reader, and reading every row back as the timeline does.
-#include "common.h"
+#include "core/common.h"
 #include "fuzzsupport.h"
-#include "recordingslist.h"
+#include "vms/recordingslist.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -1,6 +1,6 @@
 // The camera list reply reader, and reading every row back as the views do.
 #include "fuzzsupport.h"
-#include "streamslist.h"
+#include "vms/streamslist.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

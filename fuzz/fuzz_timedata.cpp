@@ -1,5 +1,5 @@
 // The server-time reply reader.
-#include "common.h"
+#include "core/common.h"
 #include "fuzzsupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -1,5 +1,5 @@
-#include "logfile.h"
-#include "startup.h"
+#include "app/startup.h"
+#include "core/logfile.h"
 
 #include <QUrl>
 

@@ -1,8 +1,8 @@
-#include "apicall.h"
-#include "appstate.h"
-#include "request.h"
+#include "core/appstate.h"
+#include "net/request.h"
 #include "testserver.h"
 #include "testutil.h"
+#include "vms/apicall.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "appstate.h"
+#include "core/appstate.h"
 
 #include <QFile>
 #include <QtTest>

@@ -1,4 +1,4 @@
-#include "dayclock.h"
+#include "core/dayclock.h"
 #include "testutil.h"
 
 #include <QSignalSpy>

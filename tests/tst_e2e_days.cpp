@@ -1,8 +1,8 @@
+#include "app/startup.h"
 #include "e2e.h"
-#include "startup.h"
-#include "streamslist.h"
 #include "testserver.h"
 #include "testutil.h"
+#include "vms/streamslist.h"
 
 #include <QLineEdit>
 #include <QLocale>

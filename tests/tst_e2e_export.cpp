@@ -1,15 +1,15 @@
-#include "appstate.h"
-#include "common.h"
+#include "app/startup.h"
+#include "core/appstate.h"
+#include "core/common.h"
+#include "core/logfile.h"
+#include "core/utils.h"
 #include "e2eshop.h"
-#include "logfile.h"
-#include "posdownloader.h"
-#include "possearching.h"
+#include "pos/posdownloader.h"
+#include "pos/possearching.h"
 #include "simdata.h"
 #include "simprocess.h"
-#include "startup.h"
-#include "streamslist.h"
 #include "testutil.h"
-#include "utils.h"
+#include "vms/streamslist.h"
 
 #include <QImage>
 #ifdef TILLMARK_WIDGETS_APPLICATION

@@ -1,10 +1,10 @@
+#include "app/startup.h"
 #include "e2e.h"
-#include "possearching.h"
-#include "recordingslist.h"
+#include "pos/possearching.h"
 #include "simprocess.h"
-#include "startup.h"
-#include "streamslist.h"
 #include "testutil.h"
+#include "vms/recordingslist.h"
+#include "vms/streamslist.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>

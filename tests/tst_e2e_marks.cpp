@@ -1,12 +1,12 @@
-#include "common.h"
+#include "app/startup.h"
+#include "core/common.h"
 #include "e2eshop.h"
-#include "receiptmarks.h"
+#include "pos/receiptmarks.h"
 #include "simdata.h"
 #include "simoptions.h"
 #include "simprocess.h"
-#include "startup.h"
-#include "streamslist.h"
 #include "testutil.h"
+#include "vms/streamslist.h"
 
 #ifdef TILLMARK_WIDGETS_APPLICATION
 #include <QLineEdit>

@@ -1,15 +1,15 @@
-#include "common.h"
+#include "app/startup.h"
+#include "core/common.h"
 #include "e2eshop.h"
-#include "exportcontroller.h"
-#include "exportqueue.h"
-#include "posdownloader.h"
-#include "possearching.h"
+#include "export/exportcontroller.h"
+#include "export/exportqueue.h"
+#include "pos/posdownloader.h"
+#include "pos/possearching.h"
 #include "simdata.h"
 #include "simoptions.h"
 #include "simprocess.h"
-#include "startup.h"
-#include "streamslist.h"
 #include "testutil.h"
+#include "vms/streamslist.h"
 
 #include <QDir>
 #ifdef TILLMARK_WIDGETS_APPLICATION

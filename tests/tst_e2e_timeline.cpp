@@ -1,10 +1,10 @@
-#include "appstate.h"
+#include "app/startup.h"
+#include "core/appstate.h"
 #include "e2e.h"
-#include "recordingslist.h"
 #include "simprocess.h"
-#include "startup.h"
-#include "streamslist.h"
 #include "testutil.h"
+#include "vms/recordingslist.h"
+#include "vms/streamslist.h"
 
 #include <QLineEdit>
 #include <QQmlApplicationEngine>

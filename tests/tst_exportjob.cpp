@@ -1,8 +1,8 @@
-#include "appstate.h"
-#include "exportcontroller.h"
-#include "posdownloader.h"
-#include "request.h"
-#include "sha256.h"
+#include "core/appstate.h"
+#include "core/sha256.h"
+#include "export/exportcontroller.h"
+#include "net/request.h"
+#include "pos/posdownloader.h"
 #include "testserver.h"
 #include "testutil.h"
 

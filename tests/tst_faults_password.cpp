@@ -1,12 +1,12 @@
-#include "appstate.h"
-#include "logfile.h"
-#include "exportcontroller.h"
-#include "possearching.h"
+#include "app/startup.h"
+#include "core/appstate.h"
+#include "core/logfile.h"
+#include "export/exportcontroller.h"
+#include "pos/possearching.h"
 #include "simdata.h"
 #include "simprocess.h"
-#include "startup.h"
-#include "streamslist.h"
 #include "testutil.h"
+#include "vms/streamslist.h"
 
 #include <QJSValue>
 #include <QQmlApplicationEngine>

@@ -1,4 +1,4 @@
-#include "logfile.h"
+#include "core/logfile.h"
 #include "testutil.h"
 
 #include <QProcess>

@@ -1,5 +1,5 @@
-#include "appstate.h"
-#include "merger.h"
+#include "core/appstate.h"
+#include "export/merger.h"
 #include "testutil.h"
 
 #include <QtTest>

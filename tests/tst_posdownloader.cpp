@@ -1,6 +1,6 @@
-#include "appstate.h"
-#include "posdownloader.h"
-#include "request.h"
+#include "core/appstate.h"
+#include "net/request.h"
+#include "pos/posdownloader.h"
 #include "testserver.h"
 #include "testutil.h"
 

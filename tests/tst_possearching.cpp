@@ -1,7 +1,7 @@
-#include "appstate.h"
-#include "possearching.h"
-#include "request.h"
-#include "startup.h"
+#include "app/startup.h"
+#include "core/appstate.h"
+#include "net/request.h"
+#include "pos/possearching.h"
 #include "testserver.h"
 #include "testutil.h"
 

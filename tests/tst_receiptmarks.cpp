@@ -1,6 +1,6 @@
-#include "appstate.h"
-#include "receiptmarks.h"
-#include "request.h"
+#include "core/appstate.h"
+#include "net/request.h"
+#include "pos/receiptmarks.h"
 #include "testserver.h"
 #include "testutil.h"
 

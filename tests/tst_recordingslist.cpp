@@ -1,9 +1,9 @@
-#include "appstate.h"
-#include "recordingslist.h"
-#include "request.h"
+#include "core/appstate.h"
+#include "core/utils.h"
+#include "net/request.h"
 #include "testserver.h"
 #include "testutil.h"
-#include "utils.h"
+#include "vms/recordingslist.h"
 
 #include <QAbstractItemModelTester>
 #include <QTcpServer>

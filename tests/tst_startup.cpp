@@ -1,5 +1,5 @@
-#include "appstate.h"
-#include "startup.h"
+#include "app/startup.h"
+#include "core/appstate.h"
 #include "testutil.h"
 
 #include <QProcess>

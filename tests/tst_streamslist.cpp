@@ -1,7 +1,7 @@
-#include "appstate.h"
-#include "request.h"
-#include "streamslist.h"
+#include "core/appstate.h"
+#include "net/request.h"
 #include "testserver.h"
+#include "vms/streamslist.h"
 
 #include <QAbstractItemModelTester>
 #include <QTcpServer>

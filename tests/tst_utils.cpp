@@ -1,5 +1,5 @@
-#include "appstate.h"
-#include "utils.h"
+#include "core/appstate.h"
+#include "core/utils.h"
 #include "testutil.h"
 
 #include <QTimeZone>

@@ -1,5 +1,5 @@
-#include "request.h"
-#include "startup.h"
+#include "app/startup.h"
+#include "net/request.h"
 #ifdef TILLMARK_TEST_SERVER
 #include "testserver.h"
 #endif

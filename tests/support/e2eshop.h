@@ -2,10 +2,10 @@
 // What the end-to-end tests of the export share: the simulated shop they log in to, the clip it serves,
 // and the set-up of the window's singletons. Header only: the tests that use it link the simulated
 // servers' process and the QML module, which the rest of the test support does not.
+#include "app/startup.h"
 #include "e2e.h"
 #include "simoptions.h"
 #include "simprocess.h"
-#include "startup.h"
 #include "testutil.h"
 
 #include <QStandardPaths>

@@ -1,7 +1,7 @@
 // Runs the program's start-up on the QML file named by the first argument. With a second
 // argument N it quits by itself after N ms. Prints the exit code and the number of windows.
-#include "logfile.h"
-#include "startup.h"
+#include "app/startup.h"
+#include "core/logfile.h"
 
 #ifdef TILLMARK_WIDGETS_APPLICATION
 #include <QApplication>

@@ -1,0 +1,151 @@
+#include "core/utils.h"
+
+#include "core/appstate.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QTime>
+#include <QUrl>
+
+Utils *Utils::s_inst = nullptr;
+
+Utils::Utils(QObject *parent)
+    : QObject(parent)
+{
+    s_inst = this;
+}
+
+Utils::~Utils()
+{
+    if (s_inst == this)
+        s_inst = nullptr;
+}
+
+Utils *Utils::get()
+{
+    return s_inst;
+}
+
+bool Utils::isDebug() const
+{
+    return false;
+}
+
+QDateTime Utils::now()
+{
+    const QDate date = QDate::currentDate();
+    const QTime time = QTime::currentTime();
+    return QDateTime(date, time, Qt::LocalTime);
+}
+
+QDateTime Utils::datetimeFromDateAndMinutes(QDate date, int minutesFromMidnight)
+{
+    // A time of day on the clock, so there is none outside the day's 1440 minutes.
+    if (minutesFromMidnight < 0 || minutesFromMidnight >= 24 * 60)
+        return QDateTime();
+    return QDateTime(date, QTime::fromMSecsSinceStartOfDay(minutesFromMidnight * 60000), Qt::LocalTime);
+}
+
+QDateTime Utils::addDateTime(QDateTime base, qlonglong seconds)
+{
+    return base.addSecs(seconds);
+}
+
+int Utils::getDiffBetweenTwoDatetimeInSeconds(QDateTime start, QDateTime end)
+{
+    return static_cast<int>(start.secsTo(end));
+}
+
+QString Utils::getVideoUrl(QString id, QDateTime start, QDateTime end)
+{
+    const AppState *state = AppState::get();
+    const QStringList pieces = state->base().split(QStringLiteral("//"), Qt::KeepEmptyParts, Qt::CaseSensitive);
+    const QString hostPart = pieces.size() > 1 ? pieces.at(1) : QString();
+    // FFmpeg decodes the credentials, so a password with "@", ":" or "/" must not end the user info.
+    const QString user = QString::fromLatin1(QUrl::toPercentEncoding(state->user()));
+    const QString password = QString::fromLatin1(QUrl::toPercentEncoding(state->password()));
+    // One multi-argument arg(): inserted text is never searched again for place markers.
+    return QStringLiteral("http://%1:%2@%3/hls/%4.mkv?pos=%5&duration=%6&hi=0")
+        .arg(user, password, hostPart, id, QString::number(datetimeToMSSinceEpoch(start)),
+            QString::number(getDiffBetweenTwoDatetimeInSeconds(start, end)));
+}
+
+qulonglong Utils::startDayTimestamp(QDate date)
+{
+    return datetimeToSecsSinceEpoch(date.startOfDay(Qt::LocalTime));
+}
+
+qulonglong Utils::endDayTimestamp(QDate date)
+{
+    return datetimeToSecsSinceEpoch(date.endOfDay(Qt::LocalTime));
+}
+
+qulonglong Utils::datetimeToMSSinceEpoch(QDateTime dt)
+{
+    return static_cast<qulonglong>(dt.toMSecsSinceEpoch());
+}
+
+qulonglong Utils::datetimeToSecsSinceEpoch(QDateTime dt)
+{
+    return datetimeToMSSinceEpoch(dt) / 1000u;
+}
+
+QString Utils::formatDateTime(QDateTime dt)
+{
+    return dt.toString(Qt::ISODate);
+}
+
+QString Utils::formatDatetimeForDownload(QDateTime dt)
+{
+    return downloadStamp(dt);
+}
+
+QString Utils::downloadStamp(const QDateTime &dt)
+{
+    const QDate date = dt.date();
+    const QTime time = dt.time();
+    const QChar zero('0');
+    return QStringLiteral("%1%2%3_%4%5%6")
+        .arg(QString::number(date.year()), QStringLiteral("%1").arg(date.month(), 2, 10, zero),
+            QStringLiteral("%1").arg(date.day(), 2, 10, zero), QStringLiteral("%1").arg(time.hour(), 2, 10, zero),
+            QStringLiteral("%1").arg(time.minute(), 2, 10, zero), QStringLiteral("%1").arg(time.second(), 2, 10, zero));
+}
+
+QString Utils::fileUriToFilePath(QString fileUri)
+{
+#ifdef Q_OS_WIN
+    return fileUri.remove(QStringLiteral("file:///"), Qt::CaseSensitive);
+#else
+    // Absolute paths here begin with the slash that ends "file:///".
+    return fileUri.replace(QStringLiteral("file:///"), QStringLiteral("/"), Qt::CaseSensitive);
+#endif
+}
+
+QUrl Utils::workingFileUrl(QString name)
+{
+    return QUrl::fromLocalFile(QDir::current().absoluteFilePath(name));
+}
+
+QString Utils::localFilePath(QUrl url)
+{
+    return QDir::toNativeSeparators(url.toLocalFile());
+}
+
+QUrl Utils::folderUrl(QString path)
+{
+    return QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+}
+
+void Utils::printServerDatetime(qulonglong msecs)
+{
+    qDebug() << QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(msecs), Qt::LocalTime);
+}
+
+void Utils::printDurationInfo(int durationMs)
+{
+    const int hours = durationMs / 3600000;
+    const int minutes = (durationMs % 3600000) / 60000;
+    const int seconds = ((durationMs % 3600000) % 60000) / 1000;
+    qDebug().noquote() << QStringLiteral("%1 hours %2 minutes %3 seconds").arg(hours).arg(minutes).arg(seconds);
+}

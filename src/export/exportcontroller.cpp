@@ -1,0 +1,270 @@
+#include "export/exportcontroller.h"
+
+#include "pos/possearching.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QUrl>
+#include <QUuid>
+
+namespace {
+
+/// The path behind what a file dialog gives: a file URL or already a path.
+QString localPath(const QString &file)
+{
+    const QUrl url(file);
+    return url.isLocalFile() ? url.toLocalFile() : file;
+}
+
+QList<StreamData> camerasFrom(const QVariantList &maps)
+{
+    QList<StreamData> cameras;
+    for (const QVariant &map : maps) {
+        const QVariantMap camera = map.toMap();
+        cameras.append(
+            { camera.value(QStringLiteral("strmId")).toString(), camera.value(QStringLiteral("strmName")).toString() });
+    }
+    return cameras;
+}
+
+} // namespace
+
+ExportController::ExportController(QObject *parent)
+    : QObject(parent)
+{
+    connect(&m_check, &PackageCheck::finished, this, [this](bool intact, const QString &report) {
+        m_verifying = false;
+        emit isVerifyingChanged();
+        emit verified(intact, report);
+    });
+    connect(&m_queue, &ExportQueue::countsChanged, this, &ExportController::isBusyChanged);
+    connect(&m_queue, &ExportQueue::jobEnded, this, &ExportController::onJobEnded);
+    connect(&m_queue, &ExportQueue::drained, this, [this] {
+        const int ended = m_backgroundDone + m_backgroundCancelled + m_backgroundFailures.size();
+        if (ended == 0)
+            return;
+        QString summary = tr("Exports ended: %1 finished, %2 failed, %3 cancelled.")
+                              .arg(m_backgroundDone)
+                              .arg(m_backgroundFailures.size())
+                              .arg(m_backgroundCancelled);
+        if (!m_backgroundFailures.isEmpty())
+            summary += QLatin1Char('\n') + m_backgroundFailures.join(QLatin1Char('\n'));
+        m_backgroundDone = m_backgroundCancelled = 0;
+        m_backgroundFailures.clear();
+        emit backgroundEnded(summary);
+    });
+}
+
+ExportJob *ExportController::job() const
+{
+    return m_job;
+}
+
+ExportQueue *ExportController::queue()
+{
+    return &m_queue;
+}
+
+bool ExportController::isBusy() const
+{
+    return m_queue.pendingCount() > 0;
+}
+
+bool ExportController::isVerifying() const
+{
+    return m_verifying;
+}
+
+bool ExportController::start(const ExportOrder &order)
+{
+    const QString refusal = ExportJob::refusalFor(order);
+    if (!refusal.isEmpty()) {
+        emit refused(refusal);
+        return false;
+    }
+    ExportOrder single = order;
+    single.batch = { QUuid::createUuid().toString(QUuid::WithoutBraces), 1, 1 };
+    // Followed only when it runs at once: a page that opened a box over the window for a job that waits
+    // behind others would keep the operator from everything else until they are all done.
+    const bool follow = m_queue.pendingCount() == 0;
+    ExportJob *job = m_queue.enqueue(single, ExportQueue::Naming::AsChosen);
+    if (follow) {
+        m_job = job;
+        // After the start, so that a page sees the job running (or, refused at its start, already ended).
+        emit jobChanged();
+    }
+    return true;
+}
+
+int ExportController::startBatch(const QList<PosData> &receipts, const std::optional<QList<StreamData>> &cameras,
+    bool highQuality, const QString &folder)
+{
+    const QFileInfo where(localPath(folder));
+    if (!where.isDir() || !where.isWritable()) {
+        emit refused(tr("The folder \"%1\" does not exist or cannot be written to.")
+                         .arg(QDir::toNativeSeparators(where.absoluteFilePath())));
+        return 0;
+    }
+    QList<ExportOrder> orders;
+    QStringList leftOut;
+    for (const PosData &receipt : receipts) {
+        const QList<StreamData> from = cameras ? *cameras : receipt.streams;
+        ExportOrder order;
+        order.receipt = receipt;
+        order.highQuality = highQuality;
+        if (from.isEmpty())
+            leftOut << ExportJob::refusalFor(order);
+        for (const StreamData &camera : from) {
+            order.camera = camera;
+            const QString refusal = ExportJob::refusalFor(order);
+            if (!refusal.isEmpty()) {
+                leftOut << refusal;
+                continue;
+            }
+            // Named in the operator's time, as the save dialog's suggestion is.
+            const QDateTime at = receipt.createdAt.toLocalTime();
+            order.videoPath = videoPathIn(where.absoluteFilePath(), camera.name, at.addMSecs(-ExportJob::kHalfWindowMs),
+                at.addMSecs(ExportJob::kHalfWindowMs));
+            orders << order;
+        }
+    }
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    for (int i = 0; i < orders.size(); ++i) {
+        orders[i].batch = { id, int(orders.size()), i + 1 };
+        m_queue.enqueue(orders.at(i), ExportQueue::Naming::Unique);
+    }
+    if (!leftOut.isEmpty()) {
+        leftOut.removeDuplicates();
+        emit refused(tr("Left out: %1").arg(leftOut.join(QLatin1Char(' '))));
+    }
+    return int(orders.size());
+}
+
+bool ExportController::exportReceipt(const QDateTime &createdAt, const QString &content, const QString &cameraId,
+    const QString &cameraName, bool highQuality, const QString &file)
+{
+    ExportOrder order;
+    order.receipt.createdAt = createdAt;
+    order.receipt.content = content;
+    order.camera = { cameraId, cameraName };
+    order.highQuality = highQuality;
+    order.videoPath = localPath(file);
+    return start(order);
+}
+
+int ExportController::exportRows(PosSearching *results, const QVariantList &rows, bool ownCameras,
+    const QVariantList &cameras, bool highQuality, const QString &folder)
+{
+    if (!results)
+        return 0;
+    QList<PosData> receipts;
+    for (const QVariant &row : rows)
+        receipts << results->recordAt(row.toInt());
+    return startBatch(
+        receipts, ownCameras ? std::nullopt : std::make_optional(camerasFrom(cameras)), highQuality, folder);
+}
+
+int ExportController::exportCameras(const QDateTime &createdAt, const QString &content, const QVariantList &cameras,
+    bool highQuality, const QString &folder)
+{
+    PosData receipt;
+    receipt.createdAt = createdAt;
+    receipt.content = content;
+    return startBatch({ receipt }, camerasFrom(cameras), highQuality, folder);
+}
+
+void ExportController::cancel()
+{
+    if (m_job)
+        m_job->cancel();
+}
+
+void ExportController::cancelAll()
+{
+    m_queue.cancelAll();
+}
+
+QStringList ExportController::exportsOf(const QDateTime &createdAt, const QString &content) const
+{
+    return m_queue.exportsOf(createdAt, content);
+}
+
+QVariantList ExportController::exportedRows(PosSearching *results, const QVariantList &rows) const
+{
+    QVariantList exported;
+    for (const QVariant &row : rows) {
+        const PosData receipt = results ? results->recordAt(row.toInt()) : PosData();
+        if (!m_queue.exportsOf(receipt.createdAt, receipt.content).isEmpty())
+            exported << row;
+    }
+    return exported;
+}
+
+QVariantList ExportController::camerasOf(PosSearching *results, const QVariantList &rows) const
+{
+    QVariantList cameras;
+    for (const QVariant &row : rows) {
+        for (const StreamData &camera : results ? results->recordAt(row.toInt()).streams : QList<StreamData>())
+            cameras << QVariantMap { { QStringLiteral("strmId"), camera.id },
+                { QStringLiteral("strmName"), camera.name } };
+    }
+    return cameras;
+}
+
+void ExportController::onJobEnded(ExportJob *job)
+{
+    if (job == m_job) {
+        emit jobEnded();
+        return;
+    }
+    switch (job->state()) {
+    case ExportJob::Done:
+        ++m_backgroundDone;
+        break;
+    case ExportJob::Cancelled:
+        ++m_backgroundCancelled;
+        break;
+    default:
+        m_backgroundFailures << tr("Failed: %1: %2").arg(job->description(), job->message());
+        break;
+    }
+}
+
+QString ExportController::refusalFor(const QDateTime &createdAt, const QVariantList &streams) const
+{
+    ExportOrder order;
+    order.receipt.createdAt = createdAt;
+    if (!streams.isEmpty())
+        order.camera.id = streams.constFirst().toMap().value(QStringLiteral("strmId")).toString();
+    return ExportJob::refusalFor(order);
+}
+
+QString ExportController::suggestedFile(const QString &cameraName, const QDateTime &from, const QDateTime &to) const
+{
+    return QUrl::fromLocalFile(suggestedVideoPath(cameraName, from, to)).toString();
+}
+
+QString ExportController::suggestedFolder() const
+{
+    return QDir::toNativeSeparators(suggestedVideoFolder());
+}
+
+QString ExportController::folderUrl(const QString &path) const
+{
+    return QUrl::fromLocalFile(QDir::fromNativeSeparators(path)).toString();
+}
+
+void ExportController::verify(const QString &file)
+{
+    if (m_verifying)
+        return;
+    m_verifying = true;
+    emit isVerifyingChanged();
+    m_check.start(localPath(file));
+}
+
+void ExportController::openFolder(const QString &path) const
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+}

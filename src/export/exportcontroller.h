@@ -1,0 +1,101 @@
+#pragma once
+#include "export/exportjob.h"
+#include "export/exportpackage.h"
+#include "export/exportqueue.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+
+#include <optional>
+
+class PosSearching;
+
+/// Where the pages start exports and check them again. Every export, alone or one of many, becomes a
+/// job of the queue, which runs one at a time. An export asked for alone while the queue is idle is
+/// followed: the page binds to it as job (while it runs and after it ended) and hears jobEnded(); the
+/// others run in the background, and the page hears how they went once the queue has emptied.
+class ExportController : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(ExportJob *job READ job NOTIFY jobChanged)
+    Q_PROPERTY(ExportQueue *queue READ queue CONSTANT)
+    /// Exports wait or run.
+    Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
+    Q_PROPERTY(bool isVerifying READ isVerifying NOTIFY isVerifyingChanged)
+public:
+    explicit ExportController(QObject *parent = nullptr);
+
+    ExportJob *job() const;
+    ExportQueue *queue();
+    bool isBusy() const;
+    bool isVerifying() const;
+
+    /// Queues the export of order into the file the operator chose, or refuses it (refused()) and
+    /// returns false.
+    bool start(const ExportOrder &order);
+    /// Queues, as one batch into folder, the export of each receipt from each of cameras, or from
+    /// each of its own cameras when there are none. Receipts that cannot be exported are left out
+    /// and named in refused(). The number of exports queued.
+    int startBatch(const QList<PosData> &receipts, const std::optional<QList<StreamData>> &cameras, bool highQuality,
+        const QString &folder);
+
+    /// The three minutes around the receipt received at createdAt, from one camera, into the file the
+    /// save dialog gave (a file URL or a path).
+    Q_INVOKABLE bool exportReceipt(const QDateTime &createdAt, const QString &content, const QString &cameraId,
+        const QString &cameraName, bool highQuality, const QString &file);
+    /// The rows of the search results, each from its own cameras (ownCameras) or from each of cameras
+    /// (maps with "strmId" and "strmName"), into folder (a URL or a path). See startBatch().
+    Q_INVOKABLE int exportRows(PosSearching *results, const QVariantList &rows, bool ownCameras,
+        const QVariantList &cameras, bool highQuality, const QString &folder);
+    /// One receipt's window from each of cameras, into folder. See startBatch().
+    Q_INVOKABLE int exportCameras(const QDateTime &createdAt, const QString &content, const QVariantList &cameras,
+        bool highQuality, const QString &folder);
+    /// Cancels the export followed.
+    Q_INVOKABLE void cancel();
+    Q_INVOKABLE void cancelAll();
+    /// The videos exported in this run of the receipt received at createdAt with that text.
+    Q_INVOKABLE QStringList exportsOf(const QDateTime &createdAt, const QString &content) const;
+    /// The cameras of the rows of the search results, one after the other (maps with "strmId" and "strmName").
+    Q_INVOKABLE QVariantList camerasOf(PosSearching *results, const QVariantList &rows) const;
+    /// Of the rows of the search results, those whose receipt has been exported in this run.
+    Q_INVOKABLE QVariantList exportedRows(PosSearching *results, const QVariantList &rows) const;
+    /// Why a receipt cannot be exported (no camera, no valid time), in words for the operator; empty
+    /// when it can.
+    Q_INVOKABLE QString refusalFor(const QDateTime &createdAt, const QVariantList &streams) const;
+    /// The file URL the save dialog first offers for an export, without the suffix it adds.
+    Q_INVOKABLE QString suggestedFile(const QString &cameraName, const QDateTime &from, const QDateTime &to) const;
+    /// The folder first offered for a batch: the user's Videos folder, else home.
+    Q_INVOKABLE QString suggestedFolder() const;
+    /// A folder's path as the URL a folder dialog takes.
+    Q_INVOKABLE QString folderUrl(const QString &path) const;
+    /// Checks the package of the chosen checksum file or manifest again; ends with verified().
+    Q_INVOKABLE void verify(const QString &file);
+    Q_INVOKABLE void openFolder(const QString &path) const;
+
+signals:
+    void jobChanged();
+    void isBusyChanged();
+    void isVerifyingChanged();
+    void refused(const QString &message);
+    /// The job followed has ended, as its state and message say.
+    void jobEnded();
+    /// Exports that nobody followed have ended and the queue is empty: how they went, in words.
+    void backgroundEnded(const QString &summary);
+    void verified(bool intact, const QString &report);
+
+private:
+    void onJobEnded(ExportJob *job);
+
+    ExportQueue m_queue;
+    QPointer<ExportJob> m_job;
+    /// How the exports that ended in the background since the queue was last empty went.
+    int m_backgroundDone = 0;
+    int m_backgroundCancelled = 0;
+    QStringList m_backgroundFailures;
+    PackageCheck m_check;
+    bool m_verifying = false;
+};

@@ -1,0 +1,512 @@
+#include "export/exportjob.h"
+
+#include "core/appstate.h"
+#include "core/sha256.h"
+#include "net/request.h"
+#include "pos/posdownloader.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkReply>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace {
+
+/// Local time with its offset written out, so that the text alone fixes the instant.
+QString localText(const QDateTime &at)
+{
+    const QDateTime local = at.toLocalTime();
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+QString withoutUserInfo(const QString &url)
+{
+    return QUrl(url, QUrl::TolerantMode).adjusted(QUrl::RemoveUserInfo).toString();
+}
+
+QString megabytes(qint64 bytes)
+{
+    return QString::number(bytes / 1e6, 'f', 1);
+}
+
+} // namespace
+
+/// What a running job works with, made when it starts.
+class ExportWork : public QObject
+{
+public:
+    using QObject::QObject;
+
+    FileDownload download { this };
+    FileHasher hasher { this };
+};
+
+ExportNetwork::ExportNetwork(QObject *parent)
+    : QObject(parent)
+{
+    Request::answerChallenges(vms, this);
+}
+
+void ExportNetwork::prepare()
+{
+    const AppState *settings = AppState::get();
+    const QStringList now { settings->posBase(), settings->base(), settings->user(), settings->password() };
+    if (now == m_settings)
+        return;
+    m_settings = now;
+    pos.clearAccessCache();
+    vms.clearAccessCache();
+}
+
+ExportJob::ExportJob(const ExportOrder &order, ExportNetwork &network, QObject *parent)
+    : QObject(parent)
+    , m_order(order)
+    , m_paths(PackagePaths::forVideo(order.videoPath))
+    , m_from(order.receipt.createdAt.addMSecs(-kHalfWindowMs))
+    , m_to(order.receipt.createdAt.addMSecs(kHalfWindowMs))
+    , m_posBase(AppState::get()->posBase())
+    , m_vmsBase(AppState::get()->base())
+    , m_network(network)
+{
+}
+
+ExportJob::~ExportJob()
+{
+    if (isRunning()) {
+        stopWork();
+        for (const QString &file : qAsConst(m_written))
+            QFile::remove(file);
+    }
+}
+
+QString ExportJob::refusalFor(const ExportOrder &order)
+{
+    if (order.camera.id.isEmpty())
+        return tr("This receipt names no camera, so there is no video to export.");
+    if (!order.receipt.createdAt.isValid())
+        return tr("This receipt has no valid time, so there is no window to export.");
+    return QString();
+}
+
+QStringList ExportJob::encoderArguments()
+{
+    // Measured on 180 s of noisy 1080p on two cores: x264's default "medium" needs 2.6 times the processor
+    // time of "veryfast" with its cheapest motion search, whose file is no larger and whose receipts are
+    // as sharp; "superfast" is no faster but writes twice the bytes. The README has the figures.
+    return { QStringLiteral("-c:v"), QStringLiteral("libx264"), QStringLiteral("-preset"), QStringLiteral("veryfast"),
+        QStringLiteral("-x264-params"), QStringLiteral("subme=1:me=dia"), QStringLiteral("-crf"),
+        QStringLiteral("23") };
+}
+
+void ExportJob::start()
+{
+    if (m_state != Waiting)
+        return;
+    m_startedAt = QDateTime::currentDateTime();
+    const QString refusal = refusalFor(m_order);
+    if (!refusal.isEmpty()) {
+        end(Failed, refusal);
+        return;
+    }
+    // Said now rather than after minutes of download.
+    if (QStandardPaths::findExecutable(Merger::programName()).isEmpty()) {
+        end(Failed,
+            tr("FFmpeg could not be started: is it installed and on PATH? (%1)").arg(int(QProcess::FailedToStart)));
+        return;
+    }
+    startWork();
+    m_state = Receipts;
+    emit stateChanged();
+    setProgress(tr("Fetching the receipts of the window from the POS server"), -1);
+    m_posReply = Request::send(
+        m_network.pos, PosDownloader::windowUrl(m_posBase, m_from, m_to), this,
+        [this](const QByteArray &body) { onReceipts(body); },
+        [this](const QString &message, QNetworkReply::NetworkError) {
+            end(Failed, tr("The receipts could not be fetched: %1").arg(message));
+        });
+}
+
+void ExportJob::startWork()
+{
+    m_network.prepare();
+    m_work = new ExportWork(this);
+    connect(&m_work->download, &FileDownload::progress, this, [this](qint64 received, qint64 total) {
+        setProgress(total > 0
+                ? tr("Fetching the clip from the video server: %1 of %2 MB").arg(megabytes(received), megabytes(total))
+                : tr("Fetching the clip from the video server: %1 MB").arg(megabytes(received)),
+            -1);
+    });
+    connect(&m_work->download, &FileDownload::succeeded, this, [this] {
+        m_originalDigest = m_work->download.sha256();
+        startEncoding();
+    });
+    connect(&m_work->download, &FileDownload::failed, this,
+        [this](const QString &message) { end(Failed, tr("The clip could not be fetched: %1").arg(message)); });
+    connect(&m_work->hasher, &FileHasher::finished, this, [this] {
+        if (m_state == Encoding)
+            seal();
+    });
+}
+
+void ExportJob::cancel()
+{
+    if (isRunning() || m_state == Waiting)
+        end(Cancelled, tr("Export cancelled"));
+}
+
+ExportJob::State ExportJob::state() const
+{
+    return m_state;
+}
+
+bool ExportJob::isRunning() const
+{
+    return m_state == Receipts || m_state == Clip || m_state == Encoding;
+}
+
+QString ExportJob::message() const
+{
+    return m_message;
+}
+
+QString ExportJob::phase() const
+{
+    return m_phase;
+}
+
+int ExportJob::percent() const
+{
+    return m_percent;
+}
+
+QString ExportJob::frame() const
+{
+    return m_frame;
+}
+
+QString ExportJob::videoPath() const
+{
+    return QDir::toNativeSeparators(QFileInfo(m_paths.video).absoluteFilePath());
+}
+
+QString ExportJob::description() const
+{
+    const QDateTime from = m_from.toLocalTime();
+    return tr("%1, %2 to %3")
+        .arg(m_order.camera.name, from.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+            m_to.toLocalTime().toString(QStringLiteral("HH:mm:ss")));
+}
+
+const ExportOrder &ExportJob::order() const
+{
+    return m_order;
+}
+
+const PackagePaths &ExportJob::paths() const
+{
+    return m_paths;
+}
+
+QDateTime ExportJob::windowStart() const
+{
+    return m_from;
+}
+
+QDateTime ExportJob::windowEnd() const
+{
+    return m_to;
+}
+
+QStringList ExportJob::ffmpegArguments() const
+{
+    return m_arguments;
+}
+
+void ExportJob::onReceipts(const QByteArray &body)
+{
+    if (m_state != Receipts)
+        return;
+    m_records = parsePosResult(body, m_order.camera.id);
+    const QByteArray script = _convertToAss(m_from, m_records).toUtf8();
+    m_scriptDigest = Sha256::ofBytes(script);
+    // FFmpeg draws "sub.ass" of the working directory; the package keeps the same bytes.
+    const QString failure = writeWholeFile(QStringLiteral("sub.ass"), script);
+    if (!failure.isEmpty()) {
+        end(Failed,
+            tr("Can't write the subtitle file \"%1\": %2")
+                .arg(QFileInfo(QStringLiteral("sub.ass")).absoluteFilePath(), failure));
+        return;
+    }
+    if (writePackageFile(m_paths.script, script))
+        startClip();
+}
+
+void ExportJob::startClip()
+{
+    m_state = Clip;
+    emit stateChanged();
+    setProgress(tr("Fetching the clip from the video server"), -1);
+    m_clipUrl = QStringLiteral("%1/hls/%2.mkv?pos=%3&duration=%4&hi=%5")
+                    .arg(m_vmsBase, m_order.camera.id, QString::number(m_from.toMSecsSinceEpoch()),
+                        QString::number(m_from.secsTo(m_to)),
+                        m_order.highQuality ? QStringLiteral("1") : QStringLiteral("0"));
+    qDebug() << "Clip" << m_clipUrl;
+    m_work->download.setHashing(true);
+    if (!m_work->download.start(m_network.vms, m_clipUrl, m_paths.original)) {
+        end(Failed,
+            tr("Can't write \"%1\": %2").arg(QDir::toNativeSeparators(m_paths.original), m_work->download.openError()));
+        return;
+    }
+    m_written << m_paths.original;
+}
+
+void ExportJob::startEncoding()
+{
+    if (m_state != Clip)
+        return;
+    m_state = Encoding;
+    emit stateChanged();
+    setProgress(tr("Encoding the review copy with the receipts burnt in"), 0);
+
+    // The text track and the chapters are FFmpeg's inputs only; they are gone with the job.
+    m_inputs = std::make_unique<QTemporaryDir>();
+    const qint64 lengthMs = m_from.msecsTo(m_to);
+    const QString track = m_inputs->filePath(QStringLiteral("receipts.srt"));
+    const QString chapters = m_inputs->filePath(QStringLiteral("chapters.txt"));
+    for (const auto &input : { qMakePair(track, receiptsTrack(m_from, lengthMs, m_records)),
+             qMakePair(chapters, receiptChapters(m_from, lengthMs, m_records)) }) {
+        const QString failure
+            = m_inputs->isValid() ? writeWholeFile(input.first, input.second) : m_inputs->errorString();
+        if (!failure.isEmpty()) {
+            end(Failed, tr("Can't write FFmpeg's input \"%1\": %2").arg(input.first, failure));
+            return;
+        }
+    }
+
+    // The clip is read from disk, so the account stays off the command line.
+    m_arguments = QStringList { QStringLiteral("-nostdin"), QStringLiteral("-y"), QStringLiteral("-i"),
+        m_paths.original, QStringLiteral("-f"), QStringLiteral("srt"), QStringLiteral("-i"), track,
+        QStringLiteral("-f"), QStringLiteral("ffmetadata"), QStringLiteral("-i"), chapters, QStringLiteral("-map"),
+        QStringLiteral("0:v:0"), QStringLiteral("-map"), QStringLiteral("0:a?"), QStringLiteral("-map"),
+        QStringLiteral("1:0"), QStringLiteral("-map_chapters"), QStringLiteral("2"), QStringLiteral("-vf"),
+        QStringLiteral("ass=sub.ass") }
+        + encoderArguments()
+        + QStringList { QStringLiteral("-c:a"), QStringLiteral("aac"), QStringLiteral("-c:s"),
+              QStringLiteral("mov_text"), QStringLiteral("-metadata:s:s:0"), QStringLiteral("title=Receipts"),
+              m_paths.video };
+
+    m_messages.clear();
+    m_process = new QProcess(this);
+    connect(m_process, &QProcess::readyReadStandardError, this, &ExportJob::onStandardError);
+    connect(m_process, &QProcess::started, this, [] { qDebug() << "FFmpeg started"; });
+    connect(m_process, &QProcess::errorOccurred, this, &ExportJob::onProcessError);
+    connect(m_process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &ExportJob::onProcessFinished);
+    m_written << m_paths.video;
+    qDebug() << "FFmpeg" << m_arguments;
+    m_process->start(Merger::programName(), m_arguments, QIODevice::ReadOnly);
+}
+
+void ExportJob::onStandardError()
+{
+    const QByteArray chunk = m_process->readAllStandardError();
+    m_messages.add(chunk);
+    const std::optional<QString> frame = Merger::frameFromChunk(chunk);
+    if (!frame)
+        return;
+    m_frame = *frame;
+    // Counted in frames of the clip: FFmpeg's "time=" runs ahead with the receipts track, whose entries
+    // it writes as soon as it has read them.
+    const std::optional<double> rate = m_messages.frameRate();
+    const double seconds = m_messages.inputSeconds().value_or(m_from.secsTo(m_to));
+    if (rate && seconds > 0)
+        m_percent = int(std::clamp(frame->toDouble() / (*rate * seconds) * 100, 0.0, 100.0));
+    emit progressChanged();
+}
+
+void ExportJob::onProcessError(QProcess::ProcessError error)
+{
+    if (m_state != Encoding)
+        return;
+    switch (error) {
+    case QProcess::FailedToStart:
+        end(Failed, tr("FFmpeg could not be started: is it installed and on PATH? (%1)").arg(int(error)));
+        break;
+    case QProcess::Crashed:
+        // finished() follows, once the process is gone; it says so.
+        break;
+    default:
+        end(Failed, tr("FFmpeg failed: %1 (%2)").arg(m_process->errorString()).arg(int(error)));
+        break;
+    }
+}
+
+void ExportJob::onProcessFinished(int exitCode, QProcess::ExitStatus status)
+{
+    qDebug() << "FFmpeg finished:" << (status == QProcess::NormalExit ? exitCode : -1);
+    if (m_state != Encoding)
+        return;
+    if (status != QProcess::NormalExit) {
+        end(Failed, tr("FFmpeg crashed or was killed (%1); the video is incomplete.").arg(int(QProcess::Crashed)));
+        return;
+    }
+    if (exitCode != 0) {
+        end(Failed, m_messages.exitText(exitCode));
+        return;
+    }
+    if (QFileInfo(m_paths.video).size() <= 0) {
+        end(Failed, tr("FFmpeg ended without writing \"%1\".").arg(QDir::toNativeSeparators(m_paths.video)));
+        return;
+    }
+    m_percent = 100;
+    setProgress(tr("Writing the checksums and the manifest"), 100);
+    m_work->hasher.start({ m_paths.video });
+}
+
+void ExportJob::seal()
+{
+    const QString videoDigest = m_work->hasher.digests().value(m_paths.video);
+    if (videoDigest.isEmpty()) {
+        end(Failed, tr("The video could not be read back for its checksum."));
+        return;
+    }
+    const QByteArray manifestBytes = QJsonDocument(manifest(videoDigest)).toJson(QJsonDocument::Indented);
+    if (!writePackageFile(m_paths.manifest, manifestBytes))
+        return;
+    QByteArray sums;
+    const QString digests[] = { m_originalDigest, videoDigest, m_scriptDigest, Sha256::ofBytes(manifestBytes) };
+    const QStringList files = m_paths.covered();
+    for (int i = 0; i < files.size(); ++i)
+        sums += checksumLine(digests[i], QFileInfo(files.at(i)).fileName());
+    if (!writePackageFile(m_paths.checksums, sums))
+        return;
+    end(Done, tr("Export finished: %1").arg(videoPath()));
+}
+
+QJsonObject ExportJob::manifest(const QString &videoDigest) const
+{
+    const auto camerasOf = [](const QList<StreamData> &streams) {
+        QJsonArray cameras;
+        for (const StreamData &stream : streams)
+            cameras.append(QJsonObject { { "id", stream.id }, { "name", stream.name } });
+        return cameras;
+    };
+    QJsonArray receipts;
+    for (const PosData &record : m_records) {
+        receipts.append(QJsonObject { { "receivedAt", record.receivedAtText }, { "cameras", camerasOf(record.streams) },
+            { "text", record.content } });
+    }
+    const AppState *state = AppState::get();
+    const std::optional<qint64> clockOffset = state->vmsClockOffsetMs();
+    const auto file = [](const QString &role, const QString &path, const QString &digest) {
+        return QJsonObject { { "role", role }, { "name", QFileInfo(path).fileName() }, { "sha256", digest } };
+    };
+    return QJsonObject {
+        { "program", QJsonObject { { "name", "Tillmark" }, { "version", TILLMARK_VERSION } } },
+        { "ffmpeg",
+            QJsonObject {
+                { "version", m_messages.versionLine() }, { "arguments", QJsonArray::fromStringList(m_arguments) } } },
+        { "servers", QJsonObject { { "vms", withoutUserInfo(m_vmsBase) }, { "pos", withoutUserInfo(m_posBase) } } },
+        { "camera", QJsonObject { { "id", m_order.camera.id }, { "name", m_order.camera.name } } },
+        { "window",
+            QJsonObject { { "startUtc", m_from.toUTC().toString(Qt::ISODateWithMs) },
+                { "endUtc", m_to.toUTC().toString(Qt::ISODateWithMs) }, { "startLocal", localText(m_from) },
+                { "endLocal", localText(m_to) }, { "lengthSeconds", m_from.secsTo(m_to) } } },
+        { "clocks",
+            QJsonObject { { "vmsTimeZoneOffsetMs", state->timezoneOffsetMS() },
+                { "vmsClockOffsetMs", clockOffset ? QJsonValue(double(*clockOffset)) : QJsonValue() },
+                { "localClockAtExport", localText(m_startedAt) } } },
+        { "chosenReceipt",
+            QJsonObject { { "receivedAt", m_order.receipt.createdAt.toString(Qt::ISODateWithMs) },
+                { "text", m_order.receipt.content } } },
+        { "receipts", receipts },
+        { "batch",
+            QJsonObject {
+                { "id", m_order.batch.id }, { "size", m_order.batch.size }, { "place", m_order.batch.place } } },
+        { "clipRequest", withoutUserInfo(m_clipUrl) },
+        { "quality",
+            QJsonObject { { "stream", m_order.highQuality ? "hi=1" : "hi=0" },
+                { "name", m_order.highQuality ? "high" : "standard" } } },
+        { "encoder", QJsonArray::fromStringList(encoderArguments()) },
+        { "files",
+            QJsonArray { file("original clip as the video server sent it", m_paths.original, m_originalDigest),
+                file("review copy", m_paths.video, videoDigest),
+                file("receipts script burnt into the review copy", m_paths.script, m_scriptDigest) } },
+    };
+}
+
+void ExportJob::setProgress(const QString &phase, int percent)
+{
+    if (m_phase == phase && m_percent == percent)
+        return;
+    m_phase = phase;
+    m_percent = percent;
+    emit progressChanged();
+}
+
+void ExportJob::end(State state, const QString &message)
+{
+    if (!isRunning() && m_state != Waiting)
+        return;
+    stopWork();
+    // The network access, the transfer and the hashing go once the job has ended (later: this may run
+    // inside one of their signals); a queue keeps many ended jobs.
+    if (m_work) {
+        m_work->deleteLater();
+        m_work = nullptr;
+    }
+    if (state != Done) {
+        for (const QString &file : qAsConst(m_written))
+            QFile::remove(file);
+    }
+    if (state == Done)
+        qDebug() << "Export finished:" << m_paths.video;
+    else
+        qWarning().noquote() << "Export of" << m_paths.video << "ended:" << message;
+    m_message = message;
+    m_state = state;
+    emit stateChanged();
+    emit ended();
+}
+
+void ExportJob::stopWork()
+{
+    if (m_posReply) {
+        QNetworkReply *reply = m_posReply;
+        m_posReply = nullptr;
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+    }
+    if (m_work) {
+        m_work->download.disconnect(this);
+        m_work->download.cancel();
+        m_work->hasher.cancel();
+    }
+    if (m_process) {
+        m_process->disconnect(this);
+        if (m_process->state() != QProcess::NotRunning) {
+            m_process->kill();
+            m_process->waitForFinished();
+        }
+        m_process->deleteLater();
+        m_process = nullptr;
+    }
+    m_inputs.reset();
+}
+
+bool ExportJob::writePackageFile(const QString &path, const QByteArray &bytes)
+{
+    m_written << path;
+    const QString failure = writeWholeFile(path, bytes);
+    if (!failure.isEmpty())
+        end(Failed, tr("Can't write \"%1\": %2").arg(QDir::toNativeSeparators(path), failure));
+    return failure.isEmpty();
+}

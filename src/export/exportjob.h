@@ -1,0 +1,171 @@
+#pragma once
+#include "core/common.h"
+#include "export/exportpackage.h"
+#include "export/merger.h"
+#include "net/filedownload.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QPointer>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class ExportWork;
+class QNetworkReply;
+class QTemporaryDir;
+
+/// The exports asked for in one action (one receipt, or many receipts and cameras), as the manifest names them.
+struct ExportBatch {
+    QString id;
+    int size = 1;
+    /// This export's place in the batch, from 1.
+    int place = 1;
+};
+
+/// What one export is to make: the three minutes around a receipt, from one of its cameras.
+struct ExportOrder {
+    /// The receipt chosen; its time is the middle of the window.
+    PosData receipt;
+    StreamData camera;
+    /// The video server's high-quality stream (hi=1) instead of its usual one (hi=0).
+    bool highQuality = false;
+    /// "DIR/NAME.mp4": the review copy; the other files of the package go beside it.
+    QString videoPath;
+    ExportBatch batch;
+};
+
+/// The network access the exports share: a manager for the POS server, which is never given the video
+/// server's account and answers no challenge, and one for the video server, which answers challenges from
+/// the settings. Shared rather than made per export, so that a long queue of exports reuses the managers'
+/// threads (and their memory) instead of starting new ones for each.
+class ExportNetwork : public QObject
+{
+public:
+    explicit ExportNetwork(QObject *parent = nullptr);
+
+    /// Called as an export starts: remembered credentials and connections are forgotten once the
+    /// servers or the account in the settings differ from those of the export before.
+    void prepare();
+
+    QNetworkAccessManager pos { this };
+    QNetworkAccessManager vms { this };
+
+private:
+    QStringList m_settings;
+};
+
+/// One export from the receipts to the sealed evidence package. It owns everything it works with (its
+/// window, camera, files, network access and FFmpeg run), so that nothing of one export can reach
+/// another. States: Waiting, then Receipts, Clip and Encoding, then one of Done, Failed and Cancelled;
+/// a job that has ended stays as it is.
+class ExportJob : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(State state READ state NOTIFY stateChanged)
+    Q_PROPERTY(bool isRunning READ isRunning NOTIFY stateChanged)
+    Q_PROPERTY(QString message READ message NOTIFY stateChanged)
+    Q_PROPERTY(QString phase READ phase NOTIFY progressChanged)
+    /// Of the window already encoded, 0 to 100; -1 before encoding starts.
+    Q_PROPERTY(int percent READ percent NOTIFY progressChanged)
+    Q_PROPERTY(QString frame READ frame NOTIFY progressChanged)
+    Q_PROPERTY(QString videoPath READ videoPath CONSTANT)
+    Q_PROPERTY(QString description READ description CONSTANT)
+public:
+    enum State { Waiting, Receipts, Clip, Encoding, Done, Failed, Cancelled };
+    Q_ENUM(State)
+
+    /// The window reaches this far to either side of the receipt.
+    static constexpr qint64 kHalfWindowMs = 90000;
+
+    /// network must outlive the job.
+    ExportJob(const ExportOrder &order, ExportNetwork &network, QObject *parent = nullptr);
+    /// A job still running is stopped and its partial files removed.
+    ~ExportJob() override;
+
+    /// Why an order cannot be exported, in words for the operator; empty when it can.
+    static QString refusalFor(const ExportOrder &order);
+    /// The review copy's encoding: fast enough for a 180 s 1080p window in about a minute on two cores,
+    /// with the receipts still sharp.
+    static QStringList encoderArguments();
+
+    void start();
+    /// Stops the transfer or FFmpeg, removes the files written so far and ends Cancelled; a job still
+    /// waiting ends Cancelled without having done anything.
+    Q_INVOKABLE void cancel();
+
+    State state() const;
+    bool isRunning() const;
+    QString message() const;
+    QString phase() const;
+    int percent() const;
+    QString frame() const;
+    QString videoPath() const;
+    /// The camera and the window, for naming the export to the operator.
+    QString description() const;
+    const ExportOrder &order() const;
+    const PackagePaths &paths() const;
+    QDateTime windowStart() const;
+    QDateTime windowEnd() const;
+    /// FFmpeg's arguments, once encoding has started.
+    QStringList ffmpegArguments() const;
+
+signals:
+    void stateChanged();
+    void progressChanged();
+    /// Once, when the job has reached Done, Failed or Cancelled.
+    void ended();
+
+private:
+    void onReceipts(const QByteArray &body);
+    void startClip();
+    void startEncoding();
+    void onStandardError();
+    void onProcessError(QProcess::ProcessError error);
+    void onProcessFinished(int exitCode, QProcess::ExitStatus status);
+    void seal();
+    QJsonObject manifest(const QString &videoDigest) const;
+    void setProgress(const QString &phase, int percent);
+    /// Stops all work, removes the files this job wrote, and ends in state with the message.
+    void end(State state, const QString &message);
+    void startWork();
+    void stopWork();
+    /// Writes a file of the package and remembers it; a failure ends the job.
+    bool writePackageFile(const QString &path, const QByteArray &bytes);
+
+    ExportOrder m_order;
+    PackagePaths m_paths;
+    QDateTime m_from;
+    QDateTime m_to;
+    /// The settings as they were when the export was asked for.
+    QString m_posBase;
+    QString m_vmsBase;
+    QDateTime m_startedAt;
+
+    ExportNetwork &m_network;
+    /// The clip's transfer and the hashing: only while the job runs.
+    ExportWork *m_work = nullptr;
+    QPointer<QNetworkReply> m_posReply;
+    QProcess *m_process = nullptr;
+    std::unique_ptr<QTemporaryDir> m_inputs;
+    FfmpegMessages m_messages;
+
+    QList<PosData> m_records;
+    QString m_clipUrl;
+    QStringList m_arguments;
+    QString m_scriptDigest;
+    QString m_originalDigest;
+    /// The package files this job has written (or had FFmpeg write), removed again unless it ends Done.
+    QStringList m_written;
+
+    State m_state = Waiting;
+    QString m_message;
+    QString m_phase;
+    int m_percent = -1;
+    QString m_frame = QStringLiteral("0");
+};

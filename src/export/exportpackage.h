@@ -1,0 +1,121 @@
+#pragma once
+#include "core/common.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QFile;
+class Sha256;
+
+/// The files of one export, all named after the review copy the operator chose, "DIR/NAME.mp4".
+struct PackagePaths {
+    /// From the chosen video path; a name without the ".mp4" suffix gets it added.
+    static PackagePaths forVideo(const QString &chosen);
+    /// From any file of a package: its checksums, its manifest or its video.
+    static PackagePaths forAnyFile(const QString &path);
+
+    QString directory() const;
+    /// The four files that the checksums cover, in the order the checksum file lists them.
+    QStringList covered() const;
+
+    QString video;
+    QString original;
+    QString script;
+    QString manifest;
+    QString checksums;
+};
+
+/// The name with every character replaced that Windows or Linux does not take in a file name (and the
+/// trailing dots and blanks that Windows drops), so that any camera name makes a usable name.
+QString safeFileName(const QString &name);
+
+/// Where exports are first suggested: the user's Videos folder, else home.
+QString suggestedVideoFolder();
+
+/// The name of the export of a camera's window in folder, without the suffix: the camera and the window.
+QString videoPathIn(const QString &folder, const QString &cameraName, const QDateTime &from, const QDateTime &to);
+
+/// Where an export of a camera's window is first suggested, in suggestedVideoFolder().
+QString suggestedVideoPath(const QString &cameraName, const QDateTime &from, const QDateTime &to);
+
+/// One line of a checksum file as sha256sum writes it, so that "sha256sum -c" reads it.
+QByteArray checksumLine(const QString &hex, const QString &fileName);
+
+/// The entries of a checksum file in sha256sum's format: file name and hex digest. Lines that are no
+/// such entry are left out.
+QList<QPair<QString, QString>> parseChecksums(const QByteArray &text);
+
+/// The receipts as SubRip text for the review copy's text track: each receipt's lines from its time
+/// until the next receipt's or the end of the clip, as printed. Times count from start.
+QByteArray receiptsTrack(const QDateTime &start, qint64 lengthMs, const QList<PosData> &records);
+
+/// FFmpeg metadata with the review copy's chapters: one from the start of the clip, then one at each
+/// receipt's time, titled with that time and the receipt's first line.
+QByteArray receiptChapters(const QDateTime &start, qint64 lengthMs, const QList<PosData> &records);
+
+/// Writes all of bytes to path and closes it; the file's error text when that failed, else empty.
+QString writeWholeFile(const QString &path, const QByteArray &bytes);
+
+/// Hashes files a slice per turn of the event loop, so that the window keeps answering while a large
+/// file is read. Ends with finished().
+class FileHasher : public QObject
+{
+    Q_OBJECT
+public:
+    explicit FileHasher(QObject *parent = nullptr);
+    ~FileHasher() override;
+
+    void start(const QStringList &paths);
+    void cancel();
+    bool isRunning() const;
+    /// The hex digest of each path hashed; a file that could not be read has none.
+    QHash<QString, QString> digests() const;
+
+signals:
+    void finished();
+
+private:
+    void step();
+    void openNext();
+    void releaseReading();
+
+    QStringList m_queue;
+    QHash<QString, QString> m_digests;
+    std::unique_ptr<QFile> m_file;
+    std::unique_ptr<Sha256> m_hash;
+    QByteArray m_buffer;
+    bool m_running = false;
+};
+
+/// Checks an export package again against its checksum file and its manifest: says "intact" or names
+/// each file that changed or is missing.
+class PackageCheck : public QObject
+{
+    Q_OBJECT
+public:
+    explicit PackageCheck(QObject *parent = nullptr);
+
+    /// path: the package's checksum file or manifest (any of its files will do).
+    void start(const QString &path);
+    bool isRunning() const;
+
+signals:
+    void finished(bool intact, const QString &report);
+
+private:
+    void report();
+
+    PackagePaths m_paths;
+    /// What each file's digest should be, from the checksum file and from the manifest.
+    QList<QPair<QString, QString>> m_expected;
+    QStringList m_problems;
+    FileHasher m_hasher;
+};

@@ -1,0 +1,190 @@
+#include "net/filedownload.h"
+
+#include "core/sha256.h"
+#include "net/request.h"
+
+#include <QFile>
+#include <QNetworkReply>
+
+namespace {
+constexpr qint64 kReadBufferSize = 1 << 20;
+} // namespace
+
+FileDownload::FileDownload(QObject *parent)
+    : QObject(parent)
+{
+}
+
+FileDownload::~FileDownload()
+{
+    if (m_reply) {
+        m_reply->disconnect(this);
+        m_reply->abort();
+    }
+}
+
+bool FileDownload::start(QNetworkAccessManager &manager, const QString &urlText, const QString &path)
+{
+    if (isRunning())
+        return false;
+    m_path = path;
+    m_openError.clear();
+    auto file = std::make_unique<QFile>(path);
+    // Unbuffered, so that a full disk shows in the result of the write that hit it.
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        m_openError = file->errorString();
+        return false;
+    }
+    m_file = std::move(file);
+    m_written = 0;
+    m_sha256.clear();
+    if (m_hash)
+        m_hash = std::make_unique<BackgroundSha256>(); // nothing of an earlier transfer
+    m_cancelling = false;
+
+    QNetworkReply *reply = Request::get(manager, urlText);
+    m_reply = reply;
+    // A bounded read buffer, drained on every readyRead, keeps the clip out of memory: without it the
+    // network thread can run ahead of this thread and hold gigabytes until the file catches up.
+    reply->setReadBufferSize(kReadBufferSize);
+    connect(reply, &QNetworkReply::readyRead, this, &FileDownload::onReadyRead);
+    connect(reply, &QNetworkReply::downloadProgress, this, &FileDownload::onProgress);
+    connect(reply, &QNetworkReply::finished, this, &FileDownload::onFinished);
+    return true;
+}
+
+void FileDownload::cancel()
+{
+    if (!isRunning())
+        return;
+    m_cancelling = true;
+    m_reply->abort(); // finishes the reply at once; onFinished tells the cancel from a failure
+}
+
+void FileDownload::setHashing(bool on)
+{
+    if (on && !m_hash)
+        m_hash = std::make_unique<BackgroundSha256>();
+    else if (!on)
+        m_hash.reset();
+}
+
+QString FileDownload::sha256() const
+{
+    return m_sha256;
+}
+
+bool FileDownload::isRunning() const
+{
+    return !m_reply.isNull();
+}
+
+QString FileDownload::path() const
+{
+    return m_path;
+}
+
+QString FileDownload::openError() const
+{
+    return m_openError;
+}
+
+QFile *FileDownload::file() const
+{
+    return m_file.get();
+}
+
+qint64 FileDownload::written() const
+{
+    return m_written;
+}
+
+void FileDownload::onReadyRead()
+{
+    if (m_file && m_reply)
+        write(m_reply->readAll());
+}
+
+void FileDownload::onProgress(qint64 received, qint64 total)
+{
+    // Stopped on a failed write or a cancel: the abort reports its last figures on the closed reply.
+    if (!m_file || !m_reply || !m_reply->isOpen() || m_cancelling)
+        return;
+    if (!write(m_reply->readAll()))
+        return; // the abort has already run the finish handler
+    // At the end the network layer reports a total equal to what arrived even when the server
+    // announced none; an unknown total stays unknown throughout.
+    if (!m_reply->header(QNetworkRequest::ContentLengthHeader).isValid())
+        total = -1;
+    emit progress(received, total);
+}
+
+bool FileDownload::write(const QByteArray &data)
+{
+    if (store(data))
+        return true;
+    Request::abortWithReason(m_reply,
+        tr("Writing \"%1\" failed (%2); the download was stopped and the file is incomplete.")
+            .arg(m_path, m_file->errorString()));
+    return false;
+}
+
+bool FileDownload::store(const QByteArray &data)
+{
+    if (data.isEmpty() || !m_file)
+        return true;
+    if (m_file->write(data) != data.size())
+        return false;
+    m_written += data.size();
+    // Hashed as written, so that the digest is that of the file without reading it again.
+    if (m_hash)
+        m_hash->addData(data);
+    return true;
+}
+
+void FileDownload::onFinished()
+{
+    QNetworkReply *reply = m_reply;
+    if (!reply)
+        return;
+    reply->deleteLater();
+    m_reply = nullptr;
+    if (m_cancelling) {
+        closeFile();
+        QFile::remove(m_path);
+        emit cancelled();
+        return;
+    }
+    QString error;
+    if (reply->error() != QNetworkReply::NoError) {
+        error = Request::errorText(reply);
+    } else {
+        if (!store(reply->readAll())) {
+            error = tr("Writing \"%1\" failed (%2); the file is incomplete.").arg(m_path, m_file->errorString());
+        } else {
+            // The network layer may end a transfer whose connection dropped early without an error.
+            const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+            if (announced.isValid() && m_written < announced.toLongLong()) {
+                error = tr("The server ended the transfer early: %1 of %2 bytes arrived; \"%3\" is incomplete.")
+                            .arg(m_written)
+                            .arg(announced.toLongLong())
+                            .arg(m_path);
+            }
+        }
+    }
+    closeFile();
+    if (m_hash && error.isEmpty())
+        m_sha256 = m_hash->hexResult();
+    if (error.isEmpty())
+        emit succeeded();
+    else
+        emit failed(error);
+}
+
+void FileDownload::closeFile()
+{
+    if (m_file) {
+        m_file->close();
+        m_file.reset();
+    }
+}
