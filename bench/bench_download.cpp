@@ -12,6 +12,7 @@
 #include "core/sha256.h"
 #include "net/filedownload.h"
 #include "net/request.h"
+#include "net/vmsclient.h"
 #include "simprocess.h"
 #include "vms/apicall.h"
 #include "vms/streamslist.h"
@@ -93,8 +94,6 @@ int runChild(const QString &base, bool hashed)
         if (!api.isDownloading())
             loop.quit();
     });
-    QNetworkAccessManager manager;
-    Request::answerChallenges(manager, &loop);
     FileDownload fetch;
     fetch.setHashing(true);
     QObject::connect(&fetch, &FileDownload::failed, [&](const QString &message) { error = message; });
@@ -104,7 +103,9 @@ int runChild(const QString &base, bool hashed)
     QElapsedTimer timer;
     timer.start();
     if (hashed) {
-        fetch.start(manager,
+        // The export's fetch: through the video server's client, as the export job does.
+        VmsClient &vms = *VmsClient::shared();
+        fetch.start(vms,
             base
                 + QStringLiteral("/hls/%1.mkv?pos=0&duration=60&hi=0")
                       .arg(QString::fromLatin1(QUrl::toPercentEncoding(camera))),

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 #ifndef TILLMARK_SIM_PATH
 #error "TILLMARK_SIM_PATH must name the tillmark-sim program"
 #endif
@@ -52,9 +54,19 @@ public:
         return true;
     }
 
+    /// Runs before every stop: a test lets go of the connections its process keeps open to the servers,
+    /// which would otherwise wait on them (their keep-alive) before they can end.
+    static std::function<void()> &beforeStop()
+    {
+        static std::function<void()> hook;
+        return hook;
+    }
+
     /// SIGTERM and wait; true when the program ended by itself, with exit code 0, within the time.
     bool stop(int timeoutMs = 10000)
     {
+        if (beforeStop())
+            beforeStop()();
         m_process.terminate();
         if (!m_process.waitForFinished(timeoutMs)) {
             m_process.kill();

@@ -127,6 +127,7 @@ private:
 
 void TestE2eExport::initTestCase()
 {
+    SimProcess::beforeStop() = closeServerConnections;
     // Dates on the page are the machine's. ffprobe reads the exported video.
     shop::prepare(m_singletons, "UTC", { "ffmpeg", "ffprobe" });
 }

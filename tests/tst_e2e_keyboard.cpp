@@ -47,6 +47,7 @@ private:
 
 void TestE2eKeyboard::initTestCase()
 {
+    SimProcess::beforeStop() = closeServerConnections;
     // The timeline's day is the machine's; the simulator, a child, takes the same zone.
     qputenv("TZ", "UTC");
     tzset();

@@ -38,6 +38,7 @@ private:
 
 void TestE2eMarks::initTestCase()
 {
+    SimProcess::beforeStop() = closeServerConnections;
     // An hour ahead of UTC in November, like the shop.
     shop::prepare(m_singletons, "Europe/Paris", { "ffmpeg" });
 }

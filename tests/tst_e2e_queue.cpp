@@ -50,6 +50,7 @@ private:
 
 void TestE2eQueue::initTestCase()
 {
+    SimProcess::beforeStop() = closeServerConnections;
     // sha256sum checks the packages.
     shop::prepare(m_singletons, "UTC", { "ffmpeg", "sha256sum" });
 }

@@ -51,6 +51,7 @@ private:
 
 void TestE2eTimeline::initTestCase()
 {
+    SimProcess::beforeStop() = closeServerConnections;
     // The timeline's day is the machine's; the simulator, a child, takes the same zone.
     qputenv("TZ", "UTC");
     tzset();

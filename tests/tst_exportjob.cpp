@@ -23,9 +23,11 @@ const QString Password = QStringLiteral("S3cret@pw:x");
 const QString Camera = QStringLiteral("{cam-1}");
 const QDateTime ReceiptAt(QDate(2021, 6, 1), QTime(10, 0, 0), Qt::UTC);
 
-/// A stand-in FFmpeg: writes its arguments, one a line, to "args.txt" in the working directory, and
-/// its process id to "pid.txt", then runs the given shell lines with $out the output file.
+/// A stand-in FFmpeg: writes its arguments, one a line, to "args.txt" in the test's working directory
+/// (STANDIN_DIR: FFmpeg itself runs in the folder of its inputs), and its process id to "pid.txt", then
+/// runs the given shell lines with $out the output file.
 const char kStandInHead[] = "#!/bin/sh\n"
+                            "cd \"$STANDIN_DIR\"\n"
                             "for a in \"$@\"; do printf '%s\\n' \"$a\"; out=\"$a\"; done > args.txt\n"
                             "echo $$ > pid.txt\n";
 /// Before kWorks in the queue's tests: a line in "log.txt" as each run starts and, for an output whose
@@ -155,6 +157,7 @@ void TestExportJob::init()
     m_state.setPassword(Password);
     m_state.setVmsClockOffsetMs(-1500);
     Request::setTransferTimeoutMs(60000);
+    qputenv("STANDIN_DIR", QDir::currentPath().toLocal8Bit());
     installStandIn(kWorks);
 }
 

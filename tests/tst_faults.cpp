@@ -1,8 +1,10 @@
+#include "app/startup.h"
 #include "core/appstate.h"
 #include "core/logfile.h"
 #include "core/utils.h"
 #include "export/merger.h"
 #include "net/request.h"
+#include "net/vmsclient.h"
 #include "pos/posdownloader.h"
 #include "pos/possearching.h"
 #include "simdata.h"
@@ -297,10 +299,12 @@ private:
 
 void TestFaults::initTestCase()
 {
+    SimProcess::beforeStop() = closeServerConnections;
     qputenv("TZ", "UTC");
     tzset();
     m_site = expectedSite();
     QVERIFY(!m_site.cameras().isEmpty());
+    connectVideoUrls(m_utils, VmsClient::shared());
 }
 
 void TestFaults::init()

@@ -74,6 +74,7 @@ private:
 
 void TestFaultsPassword::initTestCase()
 {
+    SimProcess::beforeStop() = closeServerConnections;
     qputenv("TZ", "UTC");
     tzset();
     QVERIFY2(!QStandardPaths::findExecutable("ffmpeg").isEmpty(), "FFmpeg renders and exports the clips");

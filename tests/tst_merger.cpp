@@ -1,4 +1,3 @@
-#include "core/appstate.h"
 #include "export/merger.h"
 #include "testutil.h"
 
@@ -61,7 +60,6 @@ private:
     void watch(Merger &merger);
     bool waitForEnd(int timeoutMs = 10000);
 
-    AppState m_state; // the settings whose password must never be repeated
     QByteArray m_originalPath;
     std::unique_ptr<QTemporaryDir> m_bin;
     std::unique_ptr<WorkDir> m_work;
@@ -280,11 +278,7 @@ void TestMerger::credentialsNeverRepeated()
     QFETCH(QString, password);
     QFETCH(QString, text);
     QFETCH(QString, expected);
-    AppState *settings = AppState::get();
-    const QString previous = settings->password();
-    settings->setPassword(password);
-    QCOMPARE(Merger::withoutCredentials(text), expected);
-    settings->setPassword(previous);
+    QCOMPARE(Merger::withoutCredentials(text, { password }), expected);
 }
 
 void TestMerger::crashReportedOnce()

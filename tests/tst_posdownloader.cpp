@@ -1,3 +1,4 @@
+#include "net/posclient.h"
 #include "core/appstate.h"
 #include "net/request.h"
 #include "pos/posdownloader.h"
@@ -544,11 +545,11 @@ void TestPosDownloader::windowRequestInUtc()
 void TestPosDownloader::urlKeepsDoubleSlash()
 {
     const QDateTime from(QDate(2021, 6, 1), QTime(7, 58, 30), Qt::UTC);
-    QCOMPARE(PosDownloader::windowUrl("http://pos.local/", from, from.addSecs(180)),
+    QCOMPARE(PosClient::windowUrlOn("http://pos.local/", from, from.addSecs(180)),
         QString("http://pos.local//poses/?received_at__range_after=2021-06-01T07:58:30.000Z"
                 "&received_at__range_before=2021-06-01T08:01:30.000Z"));
     // A zone of its own is converted too.
-    QCOMPARE(PosDownloader::windowUrl("b", from.toOffsetFromUtc(-5 * 3600), from.addMSecs(7).toLocalTime()),
+    QCOMPARE(PosClient::windowUrlOn("b", from.toOffsetFromUtc(-5 * 3600), from.addMSecs(7).toLocalTime()),
         QString("b/poses/?received_at__range_after=2021-06-01T07:58:30.000Z"
                 "&received_at__range_before=2021-06-01T07:58:30.007Z"));
 }

@@ -1,4 +1,5 @@
 #include "app/startup.h"
+#include "net/posclient.h"
 #include "core/appstate.h"
 #include "net/request.h"
 #include "pos/possearching.h"
@@ -207,9 +208,9 @@ void TestPosSearching::daysAddTheTimeRange()
 
 void TestPosSearching::baseEndingInSlashKeepsDoubleSlash()
 {
-    QCOMPARE(PosSearching::searchUrl("http://pos.local:8000/", "milk"),
+    QCOMPARE(PosClient::searchUrlOn("http://pos.local:8000/", "milk"),
         QString("http://pos.local:8000//poses/?text__icontains=milk"));
-    QCOMPARE(PosSearching::searchUrl("http://pos.local:8000/api", "a b"),
+    QCOMPARE(PosClient::searchUrlOn("http://pos.local:8000/api", "a b"),
         QString("http://pos.local:8000/api/poses/?text__icontains=a%20b"));
     // The network layer merges the two slashes of the path on the wire.
     m_state.setPosBase(m_server->base() + "/");

@@ -6,6 +6,8 @@
 #include "core/dayclock.h"
 #include "core/i18n.h"
 #include "core/utils.h"
+#include "net/posclient.h"
+#include "net/vmsclient.h"
 #include "export/exportcontroller.h"
 #include "export/merger.h"
 #include "pos/posdownloader.h"
@@ -47,9 +49,20 @@ Singletons createSingletons()
     Singletons s;
     s.i18n = new I18n();
     s.appState = new AppState();
+    s.vms = VmsClient::shared();
+    s.pos = PosClient::shared();
     s.streamsList = new StreamsList();
+    s.streamsList->setClient(s.vms);
     s.utils = new Utils();
+    connectVideoUrls(*s.utils, s.vms);
     return s;
+}
+
+void connectVideoUrls(Utils &utils, VmsClient *vms)
+{
+    utils.setVideoUrlSource([vms](const QString &id, const QDateTime &start, const QDateTime &end) {
+        return vms->credentialedClipUrl(id, start, end);
+    });
 }
 
 void registerQmlTypes(const Singletons &singletons, EngineUse use)
@@ -58,6 +71,9 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
     registerSingleton(singletons.appState, "AppState", use);
     registerSingleton(singletons.streamsList, "StreamsList", use);
     registerSingleton(singletons.utils, "Utils", use);
+    // the clients of the two servers, which the login page and the questions about them use
+    registerSingleton(singletons.vms, "VmsClient", use);
+    registerSingleton(singletons.pos, "PosClient", use);
 
     // creatable types, in this order: RecordingsList, PosSearching, ApiCall, PosDownloader, Merger
     qmlRegisterType<RecordingsList>(kUri, 1, 0, "RecordingsList");

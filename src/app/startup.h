@@ -2,10 +2,12 @@
 
 class AppState;
 class I18n;
+class PosClient;
 class QCoreApplication;
 class QUrl;
 class StreamsList;
 class Utils;
+class VmsClient;
 
 /// The process-wide objects: created once, with no parent, before the QML engine, and never deleted.
 struct Singletons {
@@ -13,9 +15,16 @@ struct Singletons {
     AppState *appState = nullptr;
     StreamsList *streamsList = nullptr;
     Utils *utils = nullptr;
+    /// One client per server, following the connection settings; every model, download and export
+    /// that the pages make asks through these.
+    VmsClient *vms = nullptr;
+    PosClient *pos = nullptr;
 };
 
 Singletons createSingletons();
+
+/// Utils makes the pages' clip URL through the video server's client, as the program does.
+void connectVideoUrls(Utils &utils, VmsClient *vms);
 
 /// Whether the singletons serve one QML engine (the program) or a series of engines (QML tests,
 /// which make an engine per test file).

@@ -1,6 +1,15 @@
 #include "core/sha256.h"
 
+#include <QCoreApplication>
+#include <QFile>
+#include <QPointer>
+#include <QThread>
 #include <QThreadPool>
+
+#include <algorithm>
+#include <atomic>
+#include <deque>
+#include <mutex>
 
 #ifdef TILLMARK_HAVE_LIBCRYPTO
 #include <openssl/evp.h>
@@ -91,74 +100,185 @@ QString Sha256::ofBytes(const QByteArray &bytes)
 }
 
 namespace {
-constexpr qint64 kMostQueued = 4 * 1024 * 1024;
 
-/// Threads kept for the hashing of one transfer after another: a thread made per transfer would, over
-/// a long queue of exports, leave the allocator a new heap to grow each time.
-QThreadPool &hashingThreads()
-{
-    static QThreadPool *pool = [] {
-        auto *made = new QThreadPool;
-        made->setExpiryTimeout(-1);
-        // Far more than ever hash at once, so that a transfer's hashing always starts at once rather
-        // than waiting for a thread another transfer holds.
-        made->setMaxThreadCount(64);
-        return made;
-    }();
-    return *pool;
-}
+/// What a file hash reads at a time.
+constexpr qint64 kFileSlice = 8 * 1024 * 1024;
+
 } // namespace
 
-BackgroundSha256::BackgroundSha256()
+QThreadPool &hashingThreads()
 {
-    hashingThreads().start([this] { run(); });
+    static QPointer<QThreadPool> pool;
+    if (!pool) {
+        // Owned by the application object: its end waits for the threads, whose work stops at once
+        // once its owner has gone. Without one (a tool's main before it made one), kept for the process.
+        pool = new QThreadPool(QCoreApplication::instance());
+        pool->setExpiryTimeout(-1);
+        pool->setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+    }
+    return *pool;
+}
+
+struct BackgroundSha256::State {
+    std::mutex mutex;
+    /// Null once the object has gone: nothing is reported any more.
+    BackgroundSha256 *owner = nullptr;
+    std::deque<QByteArray> queue;
+    qint64 queued = 0;
+    /// A task is waiting for a thread or running: it takes whatever is queued.
+    bool scheduled = false;
+    bool pausedFeeder = false;
+    bool finishing = false;
+    Sha256 hash;
+};
+
+BackgroundSha256::BackgroundSha256(QObject *parent)
+    : QObject(parent)
+    , d(std::make_shared<State>())
+{
+    d->owner = this;
 }
 
 BackgroundSha256::~BackgroundSha256()
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_stop = true;
-    m_changed.notify_all();
-    m_changed.wait(lock, [this] { return m_ended; });
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->owner = nullptr;
+    d->queue.clear();
 }
 
-void BackgroundSha256::addData(const QByteArray &data)
+bool BackgroundSha256::addData(const QByteArray &data)
 {
-    if (data.isEmpty())
-        return;
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_queued < kMostQueued; });
-    m_queue.push_back(data);
-    m_queued += data.size();
-    lock.unlock();
-    m_changed.notify_all();
-}
-
-QString BackgroundSha256::hexResult()
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_queue.empty() && !m_busy; });
-    return m_hash.hexResult();
-}
-
-void BackgroundSha256::run()
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    for (;;) {
-        m_changed.wait(lock, [this] { return m_stop || !m_queue.empty(); });
-        if (m_stop) {
-            m_ended = true;
-            m_changed.notify_all();
-            return;
-        }
-        const QByteArray data = m_queue.front();
-        m_queue.pop_front();
-        m_busy = true;
-        lock.unlock();
-        m_hash.addData(data);
-        lock.lock();
-        m_busy = false;
-        m_queued -= data.size();
-        m_changed.notify_all();
+    std::lock_guard<std::mutex> lock(d->mutex);
+    if (!data.isEmpty()) {
+        d->queue.push_back(data);
+        d->queued += data.size();
+        schedule();
     }
+    if (d->queued < kMostQueued)
+        return true;
+    d->pausedFeeder = true;
+    return false;
+}
+
+void BackgroundSha256::finish()
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->finishing = true;
+    schedule();
+}
+
+void BackgroundSha256::schedule()
+{
+    if (d->scheduled)
+        return;
+    d->scheduled = true;
+    hashingThreads().start([state = d] {
+        std::unique_lock<std::mutex> lock(state->mutex);
+        while (state->owner && !state->queue.empty()) {
+            const QByteArray data = state->queue.front();
+            state->queue.pop_front();
+            lock.unlock();
+            state->hash.addData(data);
+            lock.lock();
+            state->queued -= data.size();
+            if (state->pausedFeeder && state->queued <= kMostQueued / 2 && state->owner) {
+                state->pausedFeeder = false;
+                BackgroundSha256 *owner = state->owner;
+                // Posted while the owner cannot go (its destructor takes the lock); dropped if it goes first.
+                QMetaObject::invokeMethod(
+                    owner, [owner] { emit owner->drained(); }, Qt::QueuedConnection);
+            }
+        }
+        state->scheduled = false;
+        if (state->owner && state->finishing) {
+            state->finishing = false;
+            const QString hex = state->hash.hexResult();
+            BackgroundSha256 *owner = state->owner;
+            QMetaObject::invokeMethod(
+                owner, [owner, hex] { emit owner->finished(hex); }, Qt::QueuedConnection);
+        }
+    });
+}
+
+/// One start() of a FileHasher: the paths, and the owner while it still wants the result.
+struct FileHasher::Run {
+    std::mutex mutex;
+    /// Null once cancelled or gone.
+    FileHasher *owner = nullptr;
+    std::atomic<bool> cancelled { false };
+    QStringList paths;
+};
+
+FileHasher::FileHasher(QObject *parent)
+    : QObject(parent)
+{
+}
+
+FileHasher::~FileHasher()
+{
+    cancel();
+}
+
+void FileHasher::start(const QStringList &paths)
+{
+    cancel();
+    m_digests.clear();
+    auto run = std::make_shared<Run>();
+    run->paths = paths;
+    run->owner = this;
+    m_run = run;
+    hashingThreads().start([run] {
+        QHash<QString, QString> digests;
+        QByteArray buffer;
+        for (const QString &path : qAsConst(run->paths)) {
+            QFile file(path);
+            if (run->cancelled || !file.open(QIODevice::ReadOnly))
+                continue;
+            if (buffer.isEmpty())
+                buffer.resize(int(kFileSlice));
+            Sha256 hash;
+            qint64 read = 0;
+            while (!run->cancelled && (read = file.read(buffer.data(), kFileSlice)) > 0)
+                hash.addData(buffer.constData(), read);
+            // A read error leaves the file without a digest, so that it reads as changed, never as intact.
+            if (read == 0 && file.atEnd())
+                digests.insert(path, hash.hexResult());
+        }
+        // Posted while the owner cannot go (cancel() takes the lock), to be delivered on its thread; dropped
+        // when it goes first, and ignored when another run has replaced this one meanwhile.
+        std::lock_guard<std::mutex> lock(run->mutex);
+        FileHasher *owner = run->owner;
+        if (!owner)
+            return;
+        QMetaObject::invokeMethod(
+            owner,
+            [owner, run, digests] {
+                if (run != owner->m_run)
+                    return;
+                owner->m_run.reset();
+                owner->m_digests = digests;
+                emit owner->finished();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void FileHasher::cancel()
+{
+    if (!m_run)
+        return;
+    std::lock_guard<std::mutex> lock(m_run->mutex);
+    m_run->owner = nullptr;
+    m_run->cancelled = true;
+    m_run.reset();
+}
+
+bool FileHasher::isRunning() const
+{
+    return m_run != nullptr;
+}
+
+QHash<QString, QString> FileHasher::digests() const
+{
+    return m_digests;
 }

@@ -1,11 +1,13 @@
 #pragma once
 #include <QByteArray>
+#include <QHash>
+#include <QObject>
 #include <QString>
+#include <QStringList>
 
-#include <condition_variable>
-#include <deque>
 #include <memory>
-#include <mutex>
+
+class QThreadPool;
 
 /// SHA-256 of bytes fed as they pass, for the checksums of an export. Built on OpenSSL's libcrypto where
 /// the build found it (it uses the processor's SHA instructions: some ten times the speed of
@@ -32,30 +34,62 @@ private:
     std::unique_ptr<State> d;
 };
 
-/// SHA-256 of a stream on a thread of its own (one of a pool kept for it): the bytes of a download are hashed while the
-/// next ones arrive and are written, as "curl | openssl dgst" does in two processes. At most a few MiB wait.
-class BackgroundSha256
-{
-public:
-    BackgroundSha256();
-    ~BackgroundSha256();
-    BackgroundSha256(const BackgroundSha256 &) = delete;
-    BackgroundSha256 &operator=(const BackgroundSha256 &) = delete;
+/// The threads the hashing runs on: a bounded set, kept from one use to the next (a thread made per
+/// transfer would, over a long queue of exports, leave the allocator a new heap to grow each time) and
+/// owned by the application object, whose end stops and joins them. The window's thread only hands
+/// work over and hears the results as signals: it never waits on a digest.
+QThreadPool &hashingThreads();
 
-    /// Queues the bytes (shared, not copied); waits while too many wait already.
-    void addData(const QByteArray &data);
-    /// Waits until everything queued is hashed; the digest as 64 lower-case hex digits.
-    QString hexResult();
+/// SHA-256 of a stream on the hashing threads: the bytes of a download are hashed while the next ones
+/// arrive and are written, as "curl | openssl dgst" does in two processes. addData() only queues; the
+/// feeder keeps the queue bounded by pausing when it says so, until drained().
+class BackgroundSha256 : public QObject
+{
+    Q_OBJECT
+public:
+    /// How many bytes may wait before addData() asks the feeder to pause.
+    static constexpr qint64 kMostQueued = 4 * 1024 * 1024;
+
+    explicit BackgroundSha256(QObject *parent = nullptr);
+    /// Drops what still waits; a slice being hashed is let go of by its thread afterwards.
+    ~BackgroundSha256() override;
+
+    /// Queues the bytes (shared, not copied). False when the feeder should pause until drained().
+    bool addData(const QByteArray &data);
+    /// Once everything queued has been hashed, finished() brings the digest.
+    void finish();
+
+signals:
+    /// The queue that asked the feeder to pause has shrunk to half its limit.
+    void drained();
+    /// The digest of everything added, as 64 lower-case hex digits.
+    void finished(const QString &hex);
 
 private:
-    void run();
+    struct State;
+    void schedule();
+    std::shared_ptr<State> d;
+};
 
-    Sha256 m_hash;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<QByteArray> m_queue;
-    qint64 m_queued = 0;
-    bool m_busy = false;
-    bool m_stop = false;
-    bool m_ended = false;
+/// Hashes whole files on the hashing threads, one after the other. Ends with finished().
+class FileHasher : public QObject
+{
+    Q_OBJECT
+public:
+    explicit FileHasher(QObject *parent = nullptr);
+    ~FileHasher() override;
+
+    void start(const QStringList &paths);
+    void cancel();
+    bool isRunning() const;
+    /// The hex digest of each path hashed; a file that could not be read has none.
+    QHash<QString, QString> digests() const;
+
+signals:
+    void finished();
+
+private:
+    struct Run;
+    std::shared_ptr<Run> m_run;
+    QHash<QString, QString> m_digests;
 };

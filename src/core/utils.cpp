@@ -1,7 +1,5 @@
 #include "core/utils.h"
 
-#include "core/appstate.h"
-
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -57,18 +55,14 @@ int Utils::getDiffBetweenTwoDatetimeInSeconds(QDateTime start, QDateTime end)
     return static_cast<int>(start.secsTo(end));
 }
 
+void Utils::setVideoUrlSource(VideoUrlSource source)
+{
+    m_videoUrlSource = std::move(source);
+}
+
 QString Utils::getVideoUrl(QString id, QDateTime start, QDateTime end)
 {
-    const AppState *state = AppState::get();
-    const QStringList pieces = state->base().split(QStringLiteral("//"), Qt::KeepEmptyParts, Qt::CaseSensitive);
-    const QString hostPart = pieces.size() > 1 ? pieces.at(1) : QString();
-    // FFmpeg decodes the credentials, so a password with "@", ":" or "/" must not end the user info.
-    const QString user = QString::fromLatin1(QUrl::toPercentEncoding(state->user()));
-    const QString password = QString::fromLatin1(QUrl::toPercentEncoding(state->password()));
-    // One multi-argument arg(): inserted text is never searched again for place markers.
-    return QStringLiteral("http://%1:%2@%3/hls/%4.mkv?pos=%5&duration=%6&hi=0")
-        .arg(user, password, hostPart, id, QString::number(datetimeToMSSinceEpoch(start)),
-            QString::number(getDiffBetweenTwoDatetimeInSeconds(start, end)));
+    return m_videoUrlSource ? m_videoUrlSource(id, start, end) : QString();
 }
 
 qulonglong Utils::startDayTimestamp(QDate date)

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+
 /// Date and time arithmetic and formats for the pages, the clip URL handed to FFmpeg, and the
 /// path behind a file URL from the save dialog. Keeps no state.
 class Utils : public QObject
@@ -19,6 +21,10 @@ public:
     /// "yyyyMMdd_hhmmss" for file names, the year without added zeros.
     static QString downloadStamp(const QDateTime &dt);
 
+    /// Who makes the clip URL of getVideoUrl(): the video server's client, which the start-up hands in.
+    using VideoUrlSource = std::function<QString(const QString &id, const QDateTime &start, const QDateTime &end)>;
+    void setVideoUrlSource(VideoUrlSource source);
+
 public slots:
     bool isDebug() const;
     QDateTime now();
@@ -27,7 +33,8 @@ public slots:
     QDateTime datetimeFromDateAndMinutes(QDate date, int minutesFromMidnight);
     QDateTime addDateTime(QDateTime base, qlonglong seconds);
     int getDiffBetweenTwoDatetimeInSeconds(QDateTime start, QDateTime end);
-    /// The clip of camera id from start to end, with the settings' credentials inside the URL.
+    /// The clip of camera id from start to end, with the account inside the URL; empty when no video
+    /// server client has been handed in.
     QString getVideoUrl(QString id, QDateTime start, QDateTime end);
     /// Seconds since the epoch of the first moment of date in local time.
     qulonglong startDayTimestamp(QDate date);
@@ -51,4 +58,5 @@ public slots:
 
 private:
     static Utils *s_inst;
+    VideoUrlSource m_videoUrlSource;
 };

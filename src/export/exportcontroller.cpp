@@ -30,8 +30,9 @@ QList<StreamData> camerasFrom(const QVariantList &maps)
 
 } // namespace
 
-ExportController::ExportController(QObject *parent)
+ExportController::ExportController(QObject *parent, const ExportClients &clients)
     : QObject(parent)
+    , m_queue(nullptr, clients)
 {
     connect(&m_check, &PackageCheck::finished, this, [this](bool intact, const QString &report) {
         m_verifying = false;

@@ -27,7 +27,8 @@ class ExportController : public QObject
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
     Q_PROPERTY(bool isVerifying READ isVerifying NOTIFY isVerifyingChanged)
 public:
-    explicit ExportController(QObject *parent = nullptr);
+    /// The exports fetch from clients: those of the connection settings unless others are given.
+    explicit ExportController(QObject *parent = nullptr, const ExportClients &clients = ExportClients::shared());
 
     ExportJob *job() const;
     ExportQueue *queue();

@@ -1,8 +1,8 @@
 #include "export/exportjob.h"
 
-#include "core/appstate.h"
 #include "core/sha256.h"
-#include "net/request.h"
+#include "net/posclient.h"
+#include "net/vmsclient.h"
 #include "pos/posdownloader.h"
 
 #include <QDebug>
@@ -11,7 +11,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QNetworkReply>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -39,42 +38,30 @@ QString megabytes(qint64 bytes)
 
 } // namespace
 
-/// What a running job works with, made when it starts.
+/// What a running job works with, made when it starts: the parts of an export.
 class ExportWork : public QObject
 {
 public:
     using QObject::QObject;
 
+    PosDownloader receipts { this };
     FileDownload download { this };
+    Merger merger { this };
     FileHasher hasher { this };
 };
 
-ExportNetwork::ExportNetwork(QObject *parent)
-    : QObject(parent)
+ExportClients ExportClients::shared()
 {
-    Request::answerChallenges(vms, this);
+    return { VmsClient::shared(), PosClient::shared() };
 }
 
-void ExportNetwork::prepare()
-{
-    const AppState *settings = AppState::get();
-    const QStringList now { settings->posBase(), settings->base(), settings->user(), settings->password() };
-    if (now == m_settings)
-        return;
-    m_settings = now;
-    pos.clearAccessCache();
-    vms.clearAccessCache();
-}
-
-ExportJob::ExportJob(const ExportOrder &order, ExportNetwork &network, QObject *parent)
+ExportJob::ExportJob(const ExportOrder &order, const ExportClients &clients, QObject *parent)
     : QObject(parent)
     , m_order(order)
     , m_paths(PackagePaths::forVideo(order.videoPath))
     , m_from(order.receipt.createdAt.addMSecs(-kHalfWindowMs))
     , m_to(order.receipt.createdAt.addMSecs(kHalfWindowMs))
-    , m_posBase(AppState::get()->posBase())
-    , m_vmsBase(AppState::get()->base())
-    , m_network(network)
+    , m_clients(clients)
 {
 }
 
@@ -122,22 +109,30 @@ void ExportJob::start()
             tr("FFmpeg could not be started: is it installed and on PATH? (%1)").arg(int(QProcess::FailedToStart)));
         return;
     }
+    m_posBase = m_clients.pos->base();
+    m_vmsBase = m_clients.vms->base();
     startWork();
     m_state = Receipts;
     emit stateChanged();
     setProgress(tr("Fetching the receipts of the window from the POS server"), -1);
-    m_posReply = Request::send(
-        m_network.pos, PosDownloader::windowUrl(m_posBase, m_from, m_to), this,
-        [this](const QByteArray &body) { onReceipts(body); },
-        [this](const QString &message, QNetworkReply::NetworkError) {
-            end(Failed, tr("The receipts could not be fetched: %1").arg(message));
-        });
+    m_work->receipts.download(m_from, m_to, m_order.camera.id);
 }
 
 void ExportJob::startWork()
 {
-    m_network.prepare();
     m_work = new ExportWork(this);
+    m_work->receipts.setClient(m_clients.pos);
+    connect(&m_work->receipts, &PosDownloader::posDownloaded, this, &ExportJob::onReceipts);
+    connect(&m_work->receipts, &PosDownloader::errorOccured, this, [this](const QString &message) {
+        // The script that could not be written says so itself; anything else is the POS server's failure.
+        end(Failed,
+            m_work->receipts.lastFailureWasWrite() ? message
+                                                   : tr("The receipts could not be fetched: %1").arg(message));
+    });
+    connect(&m_work->merger, &Merger::started, this, [] { qDebug() << "FFmpeg started"; });
+    connect(&m_work->merger, &Merger::frameProcessed, this, &ExportJob::onFrame);
+    connect(&m_work->merger, &Merger::errorOccured, this, &ExportJob::onFfmpegError);
+    connect(&m_work->merger, &Merger::finished, this, &ExportJob::onFfmpegFinished);
     connect(&m_work->download, &FileDownload::progress, this, [this](qint64 received, qint64 total) {
         setProgress(total > 0
                 ? tr("Fetching the clip from the video server: %1 of %2 MB").arg(megabytes(received), megabytes(total))
@@ -230,19 +225,19 @@ QStringList ExportJob::ffmpegArguments() const
     return m_arguments;
 }
 
-void ExportJob::onReceipts(const QByteArray &body)
+void ExportJob::onReceipts()
 {
     if (m_state != Receipts)
         return;
-    m_records = parsePosResult(body, m_order.camera.id);
-    const QByteArray script = _convertToAss(m_from, m_records).toUtf8();
+    m_records = m_work->receipts.records();
+    const QByteArray script = m_work->receipts.script();
     m_scriptDigest = Sha256::ofBytes(script);
-    // FFmpeg draws "sub.ass" of the working directory; the package keeps the same bytes.
-    const QString failure = writeWholeFile(QStringLiteral("sub.ass"), script);
+    // The package keeps the script; FFmpeg draws this job's own copy, in a folder no other export writes.
+    m_inputs = std::make_unique<QTemporaryDir>();
+    const QString ownScript = m_inputs->filePath(QStringLiteral("sub.ass"));
+    const QString failure = m_inputs->isValid() ? writeWholeFile(ownScript, script) : m_inputs->errorString();
     if (!failure.isEmpty()) {
-        end(Failed,
-            tr("Can't write the subtitle file \"%1\": %2")
-                .arg(QFileInfo(QStringLiteral("sub.ass")).absoluteFilePath(), failure));
+        end(Failed, tr("Can't write FFmpeg's input \"%1\": %2").arg(ownScript, failure));
         return;
     }
     if (writePackageFile(m_paths.script, script))
@@ -254,13 +249,11 @@ void ExportJob::startClip()
     m_state = Clip;
     emit stateChanged();
     setProgress(tr("Fetching the clip from the video server"), -1);
-    m_clipUrl = QStringLiteral("%1/hls/%2.mkv?pos=%3&duration=%4&hi=%5")
-                    .arg(m_vmsBase, m_order.camera.id, QString::number(m_from.toMSecsSinceEpoch()),
-                        QString::number(m_from.secsTo(m_to)),
-                        m_order.highQuality ? QStringLiteral("1") : QStringLiteral("0"));
+    m_clipUrl = m_clients.vms->clipUrl(
+        m_order.camera.id, m_from.toMSecsSinceEpoch(), m_from.secsTo(m_to), m_order.highQuality);
     qDebug() << "Clip" << m_clipUrl;
     m_work->download.setHashing(true);
-    if (!m_work->download.start(m_network.vms, m_clipUrl, m_paths.original)) {
+    if (!m_work->download.start(*m_clients.vms, m_clipUrl, m_paths.original)) {
         end(Failed,
             tr("Can't write \"%1\": %2").arg(QDir::toNativeSeparators(m_paths.original), m_work->download.openError()));
         return;
@@ -277,23 +270,24 @@ void ExportJob::startEncoding()
     setProgress(tr("Encoding the review copy with the receipts burnt in"), 0);
 
     // The text track and the chapters are FFmpeg's inputs only; they are gone with the job.
-    m_inputs = std::make_unique<QTemporaryDir>();
     const qint64 lengthMs = m_from.msecsTo(m_to);
     const QString track = m_inputs->filePath(QStringLiteral("receipts.srt"));
     const QString chapters = m_inputs->filePath(QStringLiteral("chapters.txt"));
     for (const auto &input : { qMakePair(track, receiptsTrack(m_from, lengthMs, m_records)),
              qMakePair(chapters, receiptChapters(m_from, lengthMs, m_records)) }) {
-        const QString failure
-            = m_inputs->isValid() ? writeWholeFile(input.first, input.second) : m_inputs->errorString();
+        const QString failure = writeWholeFile(input.first, input.second);
         if (!failure.isEmpty()) {
             end(Failed, tr("Can't write FFmpeg's input \"%1\": %2").arg(input.first, failure));
             return;
         }
     }
 
-    // The clip is read from disk, so the account stays off the command line.
+    // The clip is read from disk, so the account stays off the command line. FFmpeg runs in the folder of
+    // its inputs: the script is named there without a path, which the filter's own syntax would have to
+    // escape (a Windows drive's colon, for one).
+    const auto absolute = [](const QString &path) { return QFileInfo(path).absoluteFilePath(); };
     m_arguments = QStringList { QStringLiteral("-nostdin"), QStringLiteral("-y"), QStringLiteral("-i"),
-        m_paths.original, QStringLiteral("-f"), QStringLiteral("srt"), QStringLiteral("-i"), track,
+        absolute(m_paths.original), QStringLiteral("-f"), QStringLiteral("srt"), QStringLiteral("-i"), track,
         QStringLiteral("-f"), QStringLiteral("ffmetadata"), QStringLiteral("-i"), chapters, QStringLiteral("-map"),
         QStringLiteral("0:v:0"), QStringLiteral("-map"), QStringLiteral("0:a?"), QStringLiteral("-map"),
         QStringLiteral("1:0"), QStringLiteral("-map_chapters"), QStringLiteral("2"), QStringLiteral("-vf"),
@@ -301,64 +295,54 @@ void ExportJob::startEncoding()
         + encoderArguments()
         + QStringList { QStringLiteral("-c:a"), QStringLiteral("aac"), QStringLiteral("-c:s"),
               QStringLiteral("mov_text"), QStringLiteral("-metadata:s:s:0"), QStringLiteral("title=Receipts"),
-              m_paths.video };
+              absolute(m_paths.video) };
 
-    m_messages.clear();
-    m_process = new QProcess(this);
-    connect(m_process, &QProcess::readyReadStandardError, this, &ExportJob::onStandardError);
-    connect(m_process, &QProcess::started, this, [] { qDebug() << "FFmpeg started"; });
-    connect(m_process, &QProcess::errorOccurred, this, &ExportJob::onProcessError);
-    connect(m_process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &ExportJob::onProcessFinished);
     m_written << m_paths.video;
     qDebug() << "FFmpeg" << m_arguments;
-    m_process->start(Merger::programName(), m_arguments, QIODevice::ReadOnly);
+    m_work->merger.messages().setSecrets({ m_clients.vms->password() });
+    m_work->merger.run(m_arguments, m_inputs->path(), QIODevice::ReadOnly);
 }
 
-void ExportJob::onStandardError()
+void ExportJob::onFrame(const QString &frame)
 {
-    const QByteArray chunk = m_process->readAllStandardError();
-    m_messages.add(chunk);
-    const std::optional<QString> frame = Merger::frameFromChunk(chunk);
-    if (!frame)
-        return;
-    m_frame = *frame;
+    m_frame = frame;
     // Counted in frames of the clip: FFmpeg's "time=" runs ahead with the receipts track, whose entries
     // it writes as soon as it has read them.
-    const std::optional<double> rate = m_messages.frameRate();
-    const double seconds = m_messages.inputSeconds().value_or(m_from.secsTo(m_to));
+    const FfmpegMessages &messages = m_work->merger.messages();
+    const std::optional<double> rate = messages.frameRate();
+    const double seconds = messages.inputSeconds().value_or(m_from.secsTo(m_to));
     if (rate && seconds > 0)
-        m_percent = int(std::clamp(frame->toDouble() / (*rate * seconds) * 100, 0.0, 100.0));
+        m_percent = int(std::clamp(frame.toDouble() / (*rate * seconds) * 100, 0.0, 100.0));
     emit progressChanged();
 }
 
-void ExportJob::onProcessError(QProcess::ProcessError error)
+void ExportJob::onFfmpegError()
 {
     if (m_state != Encoding)
         return;
-    switch (error) {
-    case QProcess::FailedToStart:
-        end(Failed, tr("FFmpeg could not be started: is it installed and on PATH? (%1)").arg(int(error)));
-        break;
-    case QProcess::Crashed:
-        // finished() follows, once the process is gone; it says so.
-        break;
-    default:
-        end(Failed, tr("FFmpeg failed: %1 (%2)").arg(m_process->errorString()).arg(int(error)));
-        break;
-    }
+    const std::optional<QProcess::ProcessError> error = m_work->merger.processError();
+    // A crash is said once the process is gone (finished() follows); an exit code other than 0 there too.
+    if (!error || *error == QProcess::Crashed)
+        return;
+    if (*error == QProcess::FailedToStart)
+        end(Failed, tr("FFmpeg could not be started: is it installed and on PATH? (%1)").arg(int(*error)));
+    else
+        end(Failed, tr("FFmpeg failed: %1 (%2)").arg(m_work->merger.processErrorText()).arg(int(*error)));
 }
 
-void ExportJob::onProcessFinished(int exitCode, QProcess::ExitStatus status)
+void ExportJob::onFfmpegFinished()
 {
-    qDebug() << "FFmpeg finished:" << (status == QProcess::NormalExit ? exitCode : -1);
+    const Merger &merger = m_work->merger;
+    qDebug() << "FFmpeg finished:" << (merger.exitStatus() == QProcess::NormalExit ? merger.exitCode() : -1);
     if (m_state != Encoding)
         return;
-    if (status != QProcess::NormalExit) {
+    m_ffmpegVersion = m_work->merger.messages().versionLine();
+    if (merger.exitStatus() != QProcess::NormalExit) {
         end(Failed, tr("FFmpeg crashed or was killed (%1); the video is incomplete.").arg(int(QProcess::Crashed)));
         return;
     }
-    if (exitCode != 0) {
-        end(Failed, m_messages.exitText(exitCode));
+    if (merger.exitCode() != 0) {
+        end(Failed, merger.exitText());
         return;
     }
     if (QFileInfo(m_paths.video).size() <= 0) {
@@ -403,16 +387,14 @@ QJsonObject ExportJob::manifest(const QString &videoDigest) const
         receipts.append(QJsonObject { { "receivedAt", record.receivedAtText }, { "cameras", camerasOf(record.streams) },
             { "text", record.content } });
     }
-    const AppState *state = AppState::get();
-    const std::optional<qint64> clockOffset = state->vmsClockOffsetMs();
+    const std::optional<qint64> clockOffset = m_clients.vms->clockOffsetMs();
     const auto file = [](const QString &role, const QString &path, const QString &digest) {
         return QJsonObject { { "role", role }, { "name", QFileInfo(path).fileName() }, { "sha256", digest } };
     };
     return QJsonObject {
         { "program", QJsonObject { { "name", "Tillmark" }, { "version", TILLMARK_VERSION } } },
         { "ffmpeg",
-            QJsonObject {
-                { "version", m_messages.versionLine() }, { "arguments", QJsonArray::fromStringList(m_arguments) } } },
+            QJsonObject { { "version", m_ffmpegVersion }, { "arguments", QJsonArray::fromStringList(m_arguments) } } },
         { "servers", QJsonObject { { "vms", withoutUserInfo(m_vmsBase) }, { "pos", withoutUserInfo(m_posBase) } } },
         { "camera", QJsonObject { { "id", m_order.camera.id }, { "name", m_order.camera.name } } },
         { "window",
@@ -420,7 +402,7 @@ QJsonObject ExportJob::manifest(const QString &videoDigest) const
                 { "endUtc", m_to.toUTC().toString(Qt::ISODateWithMs) }, { "startLocal", localText(m_from) },
                 { "endLocal", localText(m_to) }, { "lengthSeconds", m_from.secsTo(m_to) } } },
         { "clocks",
-            QJsonObject { { "vmsTimeZoneOffsetMs", state->timezoneOffsetMS() },
+            QJsonObject { { "vmsTimeZoneOffsetMs", m_clients.vms->timezoneOffsetMs() },
                 { "vmsClockOffsetMs", clockOffset ? QJsonValue(double(*clockOffset)) : QJsonValue() },
                 { "localClockAtExport", localText(m_startedAt) } } },
         { "chosenReceipt",
@@ -478,26 +460,13 @@ void ExportJob::end(State state, const QString &message)
 
 void ExportJob::stopWork()
 {
-    if (m_posReply) {
-        QNetworkReply *reply = m_posReply;
-        m_posReply = nullptr;
-        reply->disconnect(this);
-        reply->abort();
-        reply->deleteLater();
-    }
     if (m_work) {
+        m_work->receipts.cancel();
         m_work->download.disconnect(this);
         m_work->download.cancel();
+        m_work->merger.disconnect(this);
+        m_work->merger.stop();
         m_work->hasher.cancel();
-    }
-    if (m_process) {
-        m_process->disconnect(this);
-        if (m_process->state() != QProcess::NotRunning) {
-            m_process->kill();
-            m_process->waitForFinished();
-        }
-        m_process->deleteLater();
-        m_process = nullptr;
     }
     m_inputs.reset();
 }

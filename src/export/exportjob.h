@@ -7,18 +7,17 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QPointer>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
 
 class ExportWork;
-class QNetworkReply;
+class PosClient;
 class QTemporaryDir;
+class VmsClient;
 
 /// The exports asked for in one action (one receipt, or many receipts and cameras), as the manifest names them.
 struct ExportBatch {
@@ -40,30 +39,21 @@ struct ExportOrder {
     ExportBatch batch;
 };
 
-/// The network access the exports share: a manager for the POS server, which is never given the video
-/// server's account and answers no challenge, and one for the video server, which answers challenges from
-/// the settings. Shared rather than made per export, so that a long queue of exports reuses the managers'
-/// threads (and their memory) instead of starting new ones for each.
-class ExportNetwork : public QObject
-{
-public:
-    explicit ExportNetwork(QObject *parent = nullptr);
+/// The servers an export fetches from: the receipts from the POS server, the clip from the video
+/// server. The exports of a queue share them, and with them the clients' network access.
+struct ExportClients {
+    /// Those of the connection settings.
+    static ExportClients shared();
 
-    /// Called as an export starts: remembered credentials and connections are forgotten once the
-    /// servers or the account in the settings differ from those of the export before.
-    void prepare();
-
-    QNetworkAccessManager pos { this };
-    QNetworkAccessManager vms { this };
-
-private:
-    QStringList m_settings;
+    VmsClient *vms = nullptr;
+    PosClient *pos = nullptr;
 };
 
 /// One export from the receipts to the sealed evidence package. It owns everything it works with (its
-/// window, camera, files, network access and FFmpeg run), so that nothing of one export can reach
-/// another. States: Waiting, then Receipts, Clip and Encoding, then one of Done, Failed and Cancelled;
-/// a job that has ended stays as it is.
+/// window, camera, files, its POS window download, clip transfer and FFmpeg run, and its own copy of the
+/// receipts script), so that nothing of one export can reach another; only the servers' clients are
+/// shared. States: Waiting, then Receipts, Clip and Encoding, then one of Done, Failed and Cancelled; a
+/// job that has ended stays as it is.
 class ExportJob : public QObject
 {
     Q_OBJECT
@@ -83,8 +73,8 @@ public:
     /// The window reaches this far to either side of the receipt.
     static constexpr qint64 kHalfWindowMs = 90000;
 
-    /// network must outlive the job.
-    ExportJob(const ExportOrder &order, ExportNetwork &network, QObject *parent = nullptr);
+    /// The clients must outlive the job.
+    ExportJob(const ExportOrder &order, const ExportClients &clients, QObject *parent = nullptr);
     /// A job still running is stopped and its partial files removed.
     ~ExportJob() override;
 
@@ -122,12 +112,12 @@ signals:
     void ended();
 
 private:
-    void onReceipts(const QByteArray &body);
+    void onReceipts();
     void startClip();
     void startEncoding();
-    void onStandardError();
-    void onProcessError(QProcess::ProcessError error);
-    void onProcessFinished(int exitCode, QProcess::ExitStatus status);
+    void onFrame(const QString &frame);
+    void onFfmpegError();
+    void onFfmpegFinished();
     void seal();
     QJsonObject manifest(const QString &videoDigest) const;
     void setProgress(const QString &phase, int percent);
@@ -142,18 +132,18 @@ private:
     PackagePaths m_paths;
     QDateTime m_from;
     QDateTime m_to;
-    /// The settings as they were when the export was asked for.
+    /// The servers as they were when the export started.
     QString m_posBase;
     QString m_vmsBase;
     QDateTime m_startedAt;
 
-    ExportNetwork &m_network;
-    /// The clip's transfer and the hashing: only while the job runs.
+    ExportClients m_clients;
+    /// The window download, the clip's transfer, FFmpeg and the hashing: only while the job runs.
     ExportWork *m_work = nullptr;
-    QPointer<QNetworkReply> m_posReply;
-    QProcess *m_process = nullptr;
+    /// FFmpeg's inputs besides the clip: the job's own script, the text track and the chapters.
     std::unique_ptr<QTemporaryDir> m_inputs;
-    FfmpegMessages m_messages;
+    /// What FFmpeg said, kept for the manifest once its run has gone.
+    QString m_ffmpegVersion;
 
     QList<PosData> m_records;
     QString m_clipUrl;

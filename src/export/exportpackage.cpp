@@ -10,7 +10,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
-#include <QTimer>
 
 #include <algorithm>
 #include <map>
@@ -20,7 +19,6 @@ namespace {
 const QLatin1String kVideoSuffix(".mp4");
 const QLatin1String kChecksumSuffix(".sha256");
 const QLatin1String kManifestSuffix(".manifest.json");
-constexpr qint64 kHashSlice = 8 * 1024 * 1024;
 const QChar kWordJoiner(0x2060);
 
 bool isControl(QChar c)
@@ -257,97 +255,6 @@ QByteArray receiptChapters(const QDateTime &start, qint64 lengthMs, const QList<
             titles.join(QLatin1String(" | ")));
     }
     return out.toUtf8();
-}
-
-QString writeWholeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    bool ok
-        = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() && file.flush();
-    if (ok) {
-        file.close();
-        ok = file.error() == QFileDevice::NoError;
-    }
-    return ok ? QString() : file.errorString();
-}
-
-FileHasher::FileHasher(QObject *parent)
-    : QObject(parent)
-{
-}
-
-FileHasher::~FileHasher() = default;
-
-void FileHasher::start(const QStringList &paths)
-{
-    cancel();
-    m_queue = paths;
-    m_digests.clear();
-    m_running = true;
-    QTimer::singleShot(0, this, &FileHasher::step);
-}
-
-void FileHasher::cancel()
-{
-    m_running = false;
-    m_queue.clear();
-    releaseReading();
-}
-
-void FileHasher::releaseReading()
-{
-    // The slice is large: a hasher kept after its work (a finished export's) does not hold on to it.
-    m_file.reset();
-    m_hash.reset();
-    m_buffer = QByteArray();
-}
-
-bool FileHasher::isRunning() const
-{
-    return m_running;
-}
-
-QHash<QString, QString> FileHasher::digests() const
-{
-    return m_digests;
-}
-
-void FileHasher::step()
-{
-    if (!m_running)
-        return;
-    if (!m_file)
-        openNext();
-    if (!m_file) {
-        m_running = false;
-        releaseReading();
-        emit finished();
-        return;
-    }
-    if (m_buffer.size() != kHashSlice)
-        m_buffer.resize(int(kHashSlice));
-    const qint64 read = m_file->read(m_buffer.data(), kHashSlice);
-    if (read > 0)
-        m_hash->addData(m_buffer.constData(), read);
-    if (read < kHashSlice) {
-        // A read error leaves the file without a digest, so that it reads as changed, never as intact.
-        if (read >= 0 && m_file->atEnd())
-            m_digests.insert(m_file->fileName(), m_hash->hexResult());
-        m_file.reset();
-    }
-    QTimer::singleShot(0, this, &FileHasher::step);
-}
-
-void FileHasher::openNext()
-{
-    while (!m_queue.isEmpty()) {
-        auto file = std::make_unique<QFile>(m_queue.takeFirst());
-        if (file->open(QIODevice::ReadOnly)) {
-            m_file = std::move(file);
-            m_hash = std::make_unique<Sha256>();
-            return;
-        }
-    }
 }
 
 PackageCheck::PackageCheck(QObject *parent)

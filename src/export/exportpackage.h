@@ -1,5 +1,7 @@
 #pragma once
 #include "core/common.h"
+#include "core/sha256.h"
+#include "core/wholefile.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -11,9 +13,6 @@
 #include <QStringList>
 
 #include <memory>
-
-class QFile;
-class Sha256;
 
 /// The files of one export, all named after the review copy the operator chose, "DIR/NAME.mp4".
 struct PackagePaths {
@@ -60,40 +59,6 @@ QByteArray receiptsTrack(const QDateTime &start, qint64 lengthMs, const QList<Po
 /// FFmpeg metadata with the review copy's chapters: one from the start of the clip, then one at each
 /// receipt's time, titled with that time and the receipt's first line.
 QByteArray receiptChapters(const QDateTime &start, qint64 lengthMs, const QList<PosData> &records);
-
-/// Writes all of bytes to path and closes it; the file's error text when that failed, else empty.
-QString writeWholeFile(const QString &path, const QByteArray &bytes);
-
-/// Hashes files a slice per turn of the event loop, so that the window keeps answering while a large
-/// file is read. Ends with finished().
-class FileHasher : public QObject
-{
-    Q_OBJECT
-public:
-    explicit FileHasher(QObject *parent = nullptr);
-    ~FileHasher() override;
-
-    void start(const QStringList &paths);
-    void cancel();
-    bool isRunning() const;
-    /// The hex digest of each path hashed; a file that could not be read has none.
-    QHash<QString, QString> digests() const;
-
-signals:
-    void finished();
-
-private:
-    void step();
-    void openNext();
-    void releaseReading();
-
-    QStringList m_queue;
-    QHash<QString, QString> m_digests;
-    std::unique_ptr<QFile> m_file;
-    std::unique_ptr<Sha256> m_hash;
-    QByteArray m_buffer;
-    bool m_running = false;
-};
 
 /// Checks an export package again against its checksum file and its manifest: says "intact" or names
 /// each file that changed or is missing.

@@ -23,11 +23,12 @@ bool samePath(const QString &a, const QString &b)
 
 } // namespace
 
-ExportQueue::ExportQueue(QObject *parent)
+ExportQueue::ExportQueue(QObject *parent, const ExportClients &clients)
     : RowListModel({ { ReceiptTimeRole, "receiptTime" }, { CameraRole, "camera" }, { StateRole, "state" },
                        { StateTextRole, "stateText" }, { PercentRole, "percent" }, { PhaseRole, "phase" },
                        { MessageRole, "message" }, { PathRole, "path" }, { DescriptionRole, "description" } },
         parent)
+    , m_clients(clients)
 {
 }
 
@@ -54,7 +55,7 @@ ExportJob *ExportQueue::enqueue(ExportOrder order, Naming naming)
 ExportJob *ExportQueue::makeJob(ExportOrder order, Naming naming, const ExportJob *replaced)
 {
     order.videoPath = freeVideoPath(order.videoPath, naming, replaced);
-    auto *job = new ExportJob(order, m_network, this);
+    auto *job = new ExportJob(order, m_clients, this);
     // Each job's signals name that job: one that has ended, or been replaced, can only touch its own row.
     connect(job, &ExportJob::stateChanged, this, [this, job] {
         rowChanged(job, { StateRole, StateTextRole, MessageRole, PercentRole, PhaseRole });

@@ -35,7 +35,8 @@ public:
     /// replacing the video, or made up here, where nothing on disk is replaced.
     enum class Naming { AsChosen, Unique };
 
-    explicit ExportQueue(QObject *parent = nullptr);
+    /// The exports fetch from clients: those of the connection settings unless others are given.
+    explicit ExportQueue(QObject *parent = nullptr, const ExportClients &clients = ExportClients::shared());
     /// Jobs still running are stopped and their partial files removed.
     ~ExportQueue() override;
 
@@ -85,7 +86,7 @@ private:
     /// the queue but replaced, and with no file on disk that naming forbids replacing.
     QString freeVideoPath(const QString &wanted, Naming naming, const ExportJob *replaced) const;
 
-    ExportNetwork m_network;
+    ExportClients m_clients;
     QList<Row> m_rows;
     /// The jobs that wait, in the order they are to run.
     QList<ExportJob *> m_waiting;

@@ -1,7 +1,5 @@
 #include "export/merger.h"
 
-#include "core/appstate.h"
-
 #include <QDebug>
 #include <QRegularExpression>
 #include <QUrl>
@@ -18,6 +16,12 @@ bool isProgressLine(const QString &line)
 }
 
 } // namespace
+
+void FfmpegMessages::setSecrets(const QStringList &secrets)
+{
+    m_secrets = secrets;
+    m_secrets.removeAll(QString());
+}
 
 void FfmpegMessages::clear()
 {
@@ -63,7 +67,7 @@ void FfmpegMessages::addLines(const QString &text)
         if (m_versionLine.isEmpty() && line.startsWith(QLatin1String("ffmpeg version ")))
             m_versionLine = line;
         readStreamFacts(line);
-        m_lastLines.append(Merger::withoutCredentials(line));
+        m_lastLines.append(Merger::withoutCredentials(line, m_secrets));
         if (m_lastLines.size() > kKeptLines)
             m_lastLines.removeFirst();
     }
@@ -151,22 +155,74 @@ std::optional<QString> Merger::frameFromChunk(const QByteArray &chunk)
 
 void Merger::merge(QString urlVideo, QString subFile)
 {
+    run({ QStringLiteral("-y"), QStringLiteral("-i"), urlVideo, QStringLiteral("-vf"),
+        QStringLiteral("ass=%1").arg(subFile), m_filePath });
+    // The input URL carries the account: its password is never repeated.
+    m_messages.setSecrets({ QUrl(urlVideo, QUrl::TolerantMode).password() });
+}
+
+void Merger::run(const QStringList &arguments, const QString &workingDirectory, QIODevice::OpenMode mode)
+{
     stopProcess();
     m_messages.clear();
+    m_processError.reset();
+    m_processErrorText.clear();
+    m_exitStatus = QProcess::NormalExit;
+    m_exitCode = 0;
+    m_exitText.clear();
 
     m_process = new QProcess();
+    if (!workingDirectory.isEmpty())
+        m_process->setWorkingDirectory(workingDirectory);
     connect(m_process, &QProcess::readyReadStandardError, this, &Merger::onStandardError);
     m_startReported = false;
     connect(m_process, &QProcess::started, this, &Merger::reportStart);
     connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         qDebug() << "errorOccurred";
+        m_processError = error;
+        m_processErrorText = m_process->errorString();
         emit errorOccured(QString::number(int(error)));
     });
     connect(m_process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &Merger::onFinished);
-    m_process->start(programName(),
-        { QStringLiteral("-y"), QStringLiteral("-i"), urlVideo, QStringLiteral("-vf"),
-            QStringLiteral("ass=%1").arg(subFile), m_filePath },
-        QIODevice::ReadWrite);
+    m_process->start(programName(), arguments, mode);
+}
+
+void Merger::stop()
+{
+    if (!m_process)
+        return;
+    m_process->disconnect(this);
+    stopProcess();
+}
+
+FfmpegMessages &Merger::messages()
+{
+    return m_messages;
+}
+
+std::optional<QProcess::ProcessError> Merger::processError() const
+{
+    return m_processError;
+}
+
+QString Merger::processErrorText() const
+{
+    return m_processErrorText;
+}
+
+QProcess::ExitStatus Merger::exitStatus() const
+{
+    return m_exitStatus;
+}
+
+int Merger::exitCode() const
+{
+    return m_exitCode;
+}
+
+QString Merger::exitText() const
+{
+    return m_exitText;
 }
 
 void Merger::reportStart()
@@ -189,15 +245,17 @@ void Merger::onStandardError()
         emit frameProcessed(*frame);
 }
 
-QString Merger::withoutCredentials(QString text)
+QString Merger::withoutCredentials(QString text, const QStringList &secrets)
 {
     // FFmpeg names its input URL in its messages, and the URL carries the account: the user sees these
     // lines and they go to the log, where the password must never appear.
     static const QRegularExpression userInfo(QStringLiteral("([A-Za-z][A-Za-z0-9+.-]*://[^/@\\s:]*):[^@/\\s]*@"));
     text.replace(userInfo, QStringLiteral("\\1:***@"));
-    if (const AppState *state = AppState::get(); state && !state->password().isEmpty()) {
-        text.replace(QString::fromLatin1(QUrl::toPercentEncoding(state->password())), QStringLiteral("***"));
-        text.replace(state->password(), QStringLiteral("***"));
+    for (const QString &secret : secrets) {
+        if (secret.isEmpty())
+            continue;
+        text.replace(QString::fromLatin1(QUrl::toPercentEncoding(secret)), QStringLiteral("***"));
+        text.replace(secret, QStringLiteral("***"));
     }
     return text;
 }
@@ -205,9 +263,13 @@ QString Merger::withoutCredentials(QString text)
 void Merger::onFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
     qDebug() << "finished";
+    m_exitStatus = exitStatus;
+    m_exitCode = exitCode;
     // A crash has already been reported through the process error.
-    if (exitStatus == QProcess::NormalExit && exitCode != 0)
-        emit errorOccured(m_messages.exitText(exitCode));
+    if (exitStatus == QProcess::NormalExit && exitCode != 0) {
+        m_exitText = m_messages.exitText(exitCode);
+        emit errorOccured(m_exitText);
+    }
     emit finished();
 }
 

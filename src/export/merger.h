@@ -12,6 +12,8 @@
 class FfmpegMessages
 {
 public:
+    /// Texts never to repeat (the account's password), besides the user info of any URL.
+    void setSecrets(const QStringList &secrets);
     void clear();
     void add(const QByteArray &chunk);
     QString versionLine() const;
@@ -28,6 +30,7 @@ private:
 
     /// Text after the last line end seen, completed by the next read.
     QString m_partialLine;
+    QStringList m_secrets;
     QStringList m_lastLines;
     QString m_versionLine;
     std::optional<double> m_frameRate;
@@ -35,7 +38,8 @@ private:
 };
 
 /// Runs FFmpeg to burn a subtitle script into the clip from the video server, writing the file the
-/// operator chose, and reports its progress and end.
+/// operator chose, and reports its progress and end. merge() is the plain burn-in; the export runs its
+/// own argument list through run(), with the same reports.
 class Merger : public QObject
 {
     Q_OBJECT
@@ -53,8 +57,25 @@ public:
     static std::optional<QString> frameFromChunk(const QByteArray &chunk);
     /// Decodes a chunk as FFmpeg wrote it; anything after a NUL byte is not text.
     static QString decodeChunk(const QByteArray &chunk);
-    /// The text with the password of any URL in it, and the password of the settings, replaced by "***".
-    static QString withoutCredentials(QString text);
+    /// The text with the password of any URL in it, and each of secrets, replaced by "***".
+    static QString withoutCredentials(QString text, const QStringList &secrets);
+
+    /// Runs FFmpeg with arguments, in workingDirectory (the program's own when empty), and reports as
+    /// merge() does. A run still going is killed first, and its end reported.
+    void run(const QStringList &arguments, const QString &workingDirectory = QString(),
+        QIODevice::OpenMode mode = QIODevice::ReadWrite);
+    /// Kills a running FFmpeg and waits for it to go; nothing more is heard of that run.
+    void stop();
+    /// What FFmpeg has said in the current run.
+    FfmpegMessages &messages();
+    /// How the last run failed as a process (not started, crashed, ...), once it has.
+    std::optional<QProcess::ProcessError> processError() const;
+    QString processErrorText() const;
+    /// How the last run ended, once finished() has come.
+    QProcess::ExitStatus exitStatus() const;
+    int exitCode() const;
+    /// FFmpeg's exit code and last complaint in words, for a run that ended with a code other than 0.
+    QString exitText() const;
 
 public slots:
     void merge(QString urlVideo, QString subFile);
@@ -76,4 +97,9 @@ private:
     QString m_filePath;
     FfmpegMessages m_messages;
     bool m_startReported = false;
+    std::optional<QProcess::ProcessError> m_processError;
+    QString m_processErrorText;
+    QProcess::ExitStatus m_exitStatus = QProcess::NormalExit;
+    int m_exitCode = 0;
+    QString m_exitText;
 };

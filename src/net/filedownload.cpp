@@ -2,6 +2,7 @@
 
 #include "core/sha256.h"
 #include "net/request.h"
+#include "net/serverclient.h"
 
 #include <QFile>
 #include <QNetworkReply>
@@ -23,7 +24,7 @@ FileDownload::~FileDownload()
     }
 }
 
-bool FileDownload::start(QNetworkAccessManager &manager, const QString &urlText, const QString &path)
+bool FileDownload::start(ServerClient &client, const QString &urlText, const QString &path)
 {
     if (isRunning())
         return false;
@@ -38,11 +39,20 @@ bool FileDownload::start(QNetworkAccessManager &manager, const QString &urlText,
     m_file = std::move(file);
     m_written = 0;
     m_sha256.clear();
-    if (m_hash)
-        m_hash = std::make_unique<BackgroundSha256>(); // nothing of an earlier transfer
+    m_hash.reset(); // nothing of an earlier transfer
+    if (m_hashing) {
+        m_hash = std::make_unique<BackgroundSha256>();
+        connect(m_hash.get(), &BackgroundSha256::drained, this, [this] {
+            m_waitingForHash = false;
+            onReadyRead();
+        });
+        connect(m_hash.get(), &BackgroundSha256::finished, this, &FileDownload::onDigest);
+    }
+    m_waitingForHash = false;
+    m_finishing = false;
     m_cancelling = false;
 
-    QNetworkReply *reply = Request::get(manager, urlText);
+    QNetworkReply *reply = client.get(urlText);
     m_reply = reply;
     // A bounded read buffer, drained on every readyRead, keeps the clip out of memory: without it the
     // network thread can run ahead of this thread and hold gigabytes until the file catches up.
@@ -55,6 +65,13 @@ bool FileDownload::start(QNetworkAccessManager &manager, const QString &urlText,
 
 void FileDownload::cancel()
 {
+    if (m_finishing) {
+        m_finishing = false;
+        m_hash.reset();
+        QFile::remove(m_path);
+        emit cancelled();
+        return;
+    }
     if (!isRunning())
         return;
     m_cancelling = true;
@@ -63,10 +80,7 @@ void FileDownload::cancel()
 
 void FileDownload::setHashing(bool on)
 {
-    if (on && !m_hash)
-        m_hash = std::make_unique<BackgroundSha256>();
-    else if (!on)
-        m_hash.reset();
+    m_hashing = on;
 }
 
 QString FileDownload::sha256() const
@@ -76,7 +90,7 @@ QString FileDownload::sha256() const
 
 bool FileDownload::isRunning() const
 {
-    return !m_reply.isNull();
+    return !m_reply.isNull() || m_finishing;
 }
 
 QString FileDownload::path() const
@@ -99,9 +113,14 @@ qint64 FileDownload::written() const
     return m_written;
 }
 
+QNetworkReply *FileDownload::reply() const
+{
+    return m_reply;
+}
+
 void FileDownload::onReadyRead()
 {
-    if (m_file && m_reply)
+    if (m_file && m_reply && !m_waitingForHash)
         write(m_reply->readAll());
 }
 
@@ -110,7 +129,7 @@ void FileDownload::onProgress(qint64 received, qint64 total)
     // Stopped on a failed write or a cancel: the abort reports its last figures on the closed reply.
     if (!m_file || !m_reply || !m_reply->isOpen() || m_cancelling)
         return;
-    if (!write(m_reply->readAll()))
+    if (!m_waitingForHash && !write(m_reply->readAll()))
         return; // the abort has already run the finish handler
     // At the end the network layer reports a total equal to what arrived even when the server
     // announced none; an unknown total stays unknown throughout.
@@ -137,8 +156,8 @@ bool FileDownload::store(const QByteArray &data)
         return false;
     m_written += data.size();
     // Hashed as written, so that the digest is that of the file without reading it again.
-    if (m_hash)
-        m_hash->addData(data);
+    if (m_hash && !m_hash->addData(data))
+        m_waitingForHash = true;
     return true;
 }
 
@@ -151,6 +170,7 @@ void FileDownload::onFinished()
     m_reply = nullptr;
     if (m_cancelling) {
         closeFile();
+        m_hash.reset();
         QFile::remove(m_path);
         emit cancelled();
         return;
@@ -173,12 +193,27 @@ void FileDownload::onFinished()
         }
     }
     closeFile();
-    if (m_hash && error.isEmpty())
-        m_sha256 = m_hash->hexResult();
-    if (error.isEmpty())
-        emit succeeded();
-    else
+    if (!error.isEmpty()) {
+        m_hash.reset();
         emit failed(error);
+        return;
+    }
+    if (!m_hash) {
+        emit succeeded();
+        return;
+    }
+    m_finishing = true;
+    m_hash->finish();
+}
+
+void FileDownload::onDigest(const QString &hex)
+{
+    if (!m_finishing)
+        return;
+    m_finishing = false;
+    m_sha256 = hex;
+    m_hash.release()->deleteLater(); // inside its own signal
+    emit succeeded();
 }
 
 void FileDownload::closeFile()

@@ -5,15 +5,16 @@
 
 #include <memory>
 
-class QFile;
 class BackgroundSha256;
-class QNetworkAccessManager;
+class QFile;
 class QNetworkReply;
+class ServerClient;
 
 /// One GET streamed into a file. The bytes go to disk as they arrive, through a bounded read buffer,
 /// so a clip of any size never sits in memory; a short write, or a transfer that ends before the
-/// length the server announced, is an error and never a success. Ends with exactly one of
-/// succeeded(), failed() or cancelled().
+/// length the server announced, is an error and never a success. Hashed as written, when asked, on the
+/// hashing threads: reading pauses while the hash lags too far behind, and succeeded() comes once the
+/// digest is there. Ends with exactly one of succeeded(), failed() or cancelled().
 class FileDownload : public QObject
 {
     Q_OBJECT
@@ -23,11 +24,11 @@ public:
 
     /// Opens path for writing (an existing file is truncated) and sends the request. False, with
     /// nothing sent and no signal, when the file cannot be opened; openError() then says why.
-    bool start(QNetworkAccessManager &manager, const QString &urlText, const QString &path);
+    bool start(ServerClient &client, const QString &urlText, const QString &path);
     /// Hash the bytes of the next start() as they are written; sha256() then gives the digest.
     void setHashing(bool on);
-    /// Stops the transfer, closes and removes the partial file, then emits cancelled(). Does nothing
-    /// when no transfer runs.
+    /// Stops the transfer (or the wait for its digest), closes and removes the file, then emits
+    /// cancelled(). Does nothing when no transfer runs.
     void cancel();
 
     bool isRunning() const;
@@ -36,6 +37,8 @@ public:
     /// The open file while the transfer runs, else null.
     QFile *file() const;
     qint64 written() const;
+    /// The transfer's reply while it runs, else null.
+    QNetworkReply *reply() const;
     /// The SHA-256 of the bytes written, as hex, once succeeded() has come; else empty.
     QString sha256() const;
 
@@ -50,6 +53,8 @@ private:
     void onReadyRead();
     void onProgress(qint64 received, qint64 total);
     void onFinished();
+    /// The transfer and its digest are complete.
+    void onDigest(const QString &hex);
     /// Writes all of data; on a short write stops the transfer with the reason and returns false.
     bool write(const QByteArray &data);
     /// Writes, counts and hashes data; false on a short write.
@@ -61,6 +66,11 @@ private:
     std::unique_ptr<QFile> m_file;
     QPointer<QNetworkReply> m_reply;
     std::unique_ptr<BackgroundSha256> m_hash;
+    bool m_hashing = false;
+    /// The hash lags too far behind: the reply's bounded buffer holds the bytes until it has caught up.
+    bool m_waitingForHash = false;
+    /// The transfer has ended well; the digest is still being made.
+    bool m_finishing = false;
     QString m_sha256;
     qint64 m_written = 0;
     bool m_cancelling = false;

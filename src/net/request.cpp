@@ -1,13 +1,9 @@
 #include "net/request.h"
 
-#include "core/appstate.h"
+#include "net/serverclient.h"
 
-#include <QAuthenticator>
 #include <QCoreApplication>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QUrl>
 
 namespace {
 
@@ -17,44 +13,6 @@ const char *const kAbortReason = "tillmarkAbortReason";
 } // namespace
 
 namespace Request {
-
-QNetworkReply *get(QNetworkAccessManager &manager, const QString &urlText)
-{
-    QNetworkRequest request(QUrl(urlText, QUrl::TolerantMode));
-    request.setTransferTimeout(s_transferTimeoutMs);
-    return manager.get(request);
-}
-
-QNetworkReply *send(
-    QNetworkAccessManager &manager, const QString &urlText, QObject *context, BodyHandler onBody, ErrorHandler onError)
-{
-    QNetworkReply *reply = get(manager, urlText);
-    QObject::connect(
-        reply, &QNetworkReply::finished, context, [reply, onBody = std::move(onBody), onError = std::move(onError)] {
-            reply->deleteLater();
-            if (reply->error() != QNetworkReply::NoError)
-                onError(errorText(reply), reply->error());
-            else
-                onBody(reply->readAll());
-        });
-    return reply;
-}
-
-void answerChallenges(QNetworkAccessManager &manager, QObject *context, std::function<void()> afterAnswer)
-{
-    QObject::connect(&manager, &QNetworkAccessManager::authenticationRequired, context,
-        [afterAnswer = std::move(afterAnswer)](QNetworkReply *, QAuthenticator *authenticator) {
-            answerChallenge(authenticator);
-            if (afterAnswer)
-                afterAnswer();
-        });
-}
-
-void answerChallenge(QAuthenticator *authenticator)
-{
-    authenticator->setUser(AppState::get()->user());
-    authenticator->setPassword(AppState::get()->password());
-}
 
 QString errorText(const QNetworkReply *reply)
 {
@@ -86,13 +44,13 @@ void setTransferTimeoutMs(int ms)
 }
 
 void Latest::send(
-    QNetworkAccessManager &manager, const QString &urlText, QObject *context, BodyHandler onBody, ErrorHandler onError)
+    ServerClient &client, const QString &urlText, QObject *context, BodyHandler onBody, ErrorHandler onError)
 {
     abort();
     const quint64 generation = m_generation;
     auto current = [this, generation] { return generation == m_generation; };
-    m_reply = Request::send(
-        manager, urlText, context,
+    m_reply = client.send(
+        urlText, context,
         [this, current, onBody = std::move(onBody)](const QByteArray &body) {
             if (!current())
                 return;

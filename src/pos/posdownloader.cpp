@@ -1,7 +1,7 @@
 #include "pos/posdownloader.h"
 
-#include "core/appstate.h"
-#include "export/exportpackage.h"
+#include "core/wholefile.h"
+#include "net/posclient.h"
 #include "net/request.h"
 
 #include <QDebug>
@@ -231,18 +231,56 @@ QString _convertToAss(QDateTime start, const QList<PosData> &records)
 
 PosDownloader::PosDownloader(QObject *parent)
     : QObject(parent)
+    , m_client(PosClient::shared())
 {
+}
+
+PosDownloader::~PosDownloader()
+{
+    cancel();
+}
+
+PosClient *PosDownloader::client() const
+{
+    return m_client;
+}
+
+void PosDownloader::setClient(PosClient *client)
+{
+    m_client = client;
+}
+
+const QList<PosData> &PosDownloader::records() const
+{
+    return m_records;
+}
+
+const QByteArray &PosDownloader::script() const
+{
+    return m_script;
+}
+
+void PosDownloader::cancel()
+{
+    const QList<QPointer<QNetworkReply>> replies = m_replies;
+    m_replies.clear();
+    for (QNetworkReply *reply : replies) {
+        if (!reply)
+            continue;
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+    }
+}
+
+bool PosDownloader::lastFailureWasWrite() const
+{
+    return m_lastFailureWasWrite;
 }
 
 QString PosDownloader::convertToASS(QDateTime start, const QList<PosData> &records) const
 {
     return _convertToAss(start, records);
-}
-
-QString PosDownloader::windowUrl(const QString &posBase, const QDateTime &from, const QDateTime &to)
-{
-    return QStringLiteral("%1/poses/?received_at__range_after=%2&received_at__range_before=%3")
-        .arg(posBase, from.toUTC().toString(Qt::ISODateWithMs), to.toUTC().toString(Qt::ISODateWithMs));
 }
 
 void PosDownloader::downloadByISODate(QDateTime from, QDateTime to, QString streamId)
@@ -255,27 +293,44 @@ void PosDownloader::downloadVideoWithPos(QString, QDateTime, QDateTime) { }
 void PosDownloader::download(QDateTime from, QDateTime to, QString streamId)
 {
     qDebug() << "Download from" << from.toString(Qt::ISODate) << "to" << to.toString(Qt::ISODate);
-    const QString url = windowUrl(AppState::get()->posBase(), from, to);
+    if (!m_client) {
+        m_lastFailureWasWrite = false;
+        emit errorOccured(tr("No POS server is set."));
+        return;
+    }
+    const QString url = m_client->windowUrl(from, to);
     qDebug() << url;
-    Request::send(
-        m_manager, url, this,
+    // Several downloads may run at once, each with its own window start and camera.
+    QNetworkReply *reply = m_client->send(
+        url, this,
         [this, from, streamId](const QByteArray &body) {
+            m_replies.removeAll(nullptr);
+            QList<PosData> records = parsePosResult(body, streamId);
+            QByteArray script = _convertToAss(from, records).toUtf8();
             QString error;
-            if (!writeScript(_convertToAss(from, parsePosResult(body, streamId)), &error)) {
+            m_lastFailureWasWrite = !writeScript(script, &error);
+            if (m_lastFailureWasWrite) {
                 emit errorOccured(error);
                 return;
             }
+            m_records.swap(records);
+            m_script.swap(script);
             emit posDownloaded();
         },
-        [this](const QString &message, QNetworkReply::NetworkError) { emit errorOccured(message); });
+        [this](const QString &message, QNetworkReply::NetworkError) {
+            m_replies.removeAll(nullptr);
+            m_lastFailureWasWrite = false;
+            emit errorOccured(message);
+        });
+    m_replies.append(reply);
 }
 
-bool PosDownloader::writeScript(const QString &script, QString *error)
+bool PosDownloader::writeScript(const QByteArray &script, QString *error)
 {
     // FFmpeg reads this file next: a script cut short, or one left over from an earlier export,
     // would burn the wrong receipts into the video.
     const QString path = QStringLiteral("sub.ass");
-    const QString failure = writeWholeFile(path, script.toUtf8());
+    const QString failure = writeWholeFile(path, script);
     if (!failure.isEmpty())
         *error = tr("Can't write the subtitle file \"%1\": %2").arg(QFileInfo(path).absoluteFilePath(), failure);
     return failure.isEmpty();

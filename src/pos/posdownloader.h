@@ -1,11 +1,15 @@
 #pragma once
 #include "core/common.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QList>
-#include <QNetworkAccessManager>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+
+class PosClient;
+class QNetworkReply;
 
 /// One receipt line and the interval in which it is on screen, in milliseconds from time 0 of the video.
 struct LinePair {
@@ -23,18 +27,31 @@ QString _convertToAss(QDateTime start, const QList<PosData> &records);
 QString _formatTime(qint64 ms);
 
 /// Fetches the POS transactions of a time window seen by one camera and writes them as the
-/// subtitle script "sub.ass" for the export.
+/// subtitle script "sub.ass" for the export. The export keeps the receipts and the script of the last
+/// window fetched, for its package.
 class PosDownloader : public QObject
 {
     Q_OBJECT
 public:
     explicit PosDownloader(QObject *parent = nullptr);
+    /// Downloads still in flight end without a word.
+    ~PosDownloader() override;
+
+    /// The POS server asked: the one of the connection settings unless another is given.
+    PosClient *client() const;
+    void setClient(PosClient *client);
 
     void download(QDateTime from, QDateTime to, QString streamId);
     QString convertToASS(QDateTime start, const QList<PosData> &records) const;
 
-    /// The request for a window: both ends in UTC with milliseconds.
-    static QString windowUrl(const QString &posBase, const QDateTime &from, const QDateTime &to);
+    /// The receipts of the camera in the window whose download last ended with posDownloaded(), in the
+    /// reply's order, and the script made of them as written (UTF-8).
+    const QList<PosData> &records() const;
+    const QByteArray &script() const;
+    /// Drops every download in flight: neither posDownloaded() nor errorOccured() follows for them.
+    void cancel();
+    /// The last errorOccured() said that "sub.ass" could not be written, not that the server failed.
+    bool lastFailureWasWrite() const;
 
 public slots:
     void downloadByISODate(QDateTime from, QDateTime to, QString streamId);
@@ -47,7 +64,11 @@ signals:
 
 private:
     /// Writes the whole script to "sub.ass"; on failure returns false and says why in error.
-    static bool writeScript(const QString &script, QString *error);
+    static bool writeScript(const QByteArray &script, QString *error);
 
-    QNetworkAccessManager m_manager;
+    QPointer<PosClient> m_client;
+    QList<QPointer<QNetworkReply>> m_replies;
+    QList<PosData> m_records;
+    QByteArray m_script;
+    bool m_lastFailureWasWrite = false;
 };

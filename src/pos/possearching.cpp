@@ -1,7 +1,7 @@
 #include "pos/possearching.h"
 
-#include "core/appstate.h"
 #include "core/property.h"
+#include "net/posclient.h"
 
 #include <QNetworkReply>
 #include <QUrl>
@@ -27,6 +27,7 @@ int receiptLineStart(const QString &line, int at)
 
 PosSearching::PosSearching(QObject *parent)
     : QAbstractListModel(parent)
+    , m_client(PosClient::shared())
 {
     m_roles.insert(ContentRole, QByteArrayLiteral("posContent"));
     m_roles.insert(ContentOneLineRole, QByteArrayLiteral("posContentOneLine"));
@@ -64,6 +65,16 @@ MatchSnippet matchSnippet(const QString &line, const QString &query, int visible
     }
     const QString ellipsis = start > 0 ? QStringLiteral("\u2026") : QString();
     return { ellipsis + line.mid(start, at - start), line.mid(at, length), line.mid(end) };
+}
+
+PosClient *PosSearching::client() const
+{
+    return m_client;
+}
+
+void PosSearching::setClient(PosClient *client)
+{
+    m_client = client;
 }
 
 void PosSearching::setIsLoading(bool value)
@@ -135,23 +146,6 @@ QHash<int, QByteArray> PosSearching::roleNames() const
     return m_roles;
 }
 
-QString PosSearching::searchUrl(const QString &posBase, const QString &content, const QDate &from, const QDate &to)
-{
-    // Encoding every reserved character keeps "&", "#", "+" and "%" inside the value, so the
-    // server searches for exactly what was typed.
-    QString url
-        = posBase + QStringLiteral("/poses/?text__icontains=") + QString::fromLatin1(QUrl::toPercentEncoding(content));
-    // The bounds in the form of the window download: UTC with milliseconds.
-    if (from.isValid()) {
-        url += QStringLiteral("&received_at__range_after=")
-            + from.startOfDay(Qt::LocalTime).toUTC().toString(Qt::ISODateWithMs);
-    }
-    if (to.isValid())
-        url += QStringLiteral("&received_at__range_before=")
-            + to.endOfDay(Qt::LocalTime).toUTC().toString(Qt::ISODateWithMs);
-    return url;
-}
-
 void PosSearching::searchByContent(const QString &content)
 {
     searchByContentInDays(content, QDate(), QDate());
@@ -159,8 +153,12 @@ void PosSearching::searchByContent(const QString &content)
 
 void PosSearching::searchByContentInDays(const QString &content, const QDate &from, const QDate &to)
 {
+    if (!m_client) {
+        emit errorOccured(tr("No POS server is set."));
+        return;
+    }
     m_latest.send(
-        m_manager, searchUrl(AppState::get()->posBase(), content, from, to), this,
+        *m_client, m_client->searchUrl(content, from, to), this,
         [this, content](const QByteArray &body) {
             if (m_searchText != content) {
                 m_searchText = content;

@@ -7,9 +7,11 @@
 #include <QDate>
 #include <QHash>
 #include <QList>
-#include <QNetworkAccessManager>
+#include <QPointer>
 #include <QString>
 #include <QVariantMap>
+
+class PosClient;
 
 /// A row's one-line text arranged around the first place where the search text occurs in it.
 struct MatchSnippet {
@@ -40,6 +42,9 @@ public:
 
     explicit PosSearching(QObject *parent = nullptr);
 
+    /// The POS server asked: the one of the connection settings unless another is given.
+    PosClient *client() const;
+    void setClient(PosClient *client);
     bool isLoading() const { return m_isLoading; }
     QString searchText() const { return m_searchText; }
 
@@ -55,11 +60,6 @@ public:
 
     /// Newest first; records without a readable time go last, in the order they came.
     static void sortNewestFirst(QList<PosData> &records);
-    /// The search URL for a text: the text travels as one query value, whatever characters it holds.
-    /// A valid from or to day adds the time-range item of that bound: from the first moment of from,
-    /// to the last moment of to, local days.
-    static QString searchUrl(
-        const QString &posBase, const QString &content, const QDate &from = {}, const QDate &to = {});
 
     /// matchSnippet() as styled text for a result row, the match in bold and underlined.
     Q_INVOKABLE QString matchMarkup(const QString &line, const QString &query, int visibleChars) const;
@@ -85,7 +85,7 @@ private:
     bool m_isLoading = false;
     QString m_searchText;
     QList<PosData> m_records;
-    QNetworkAccessManager m_manager;
+    QPointer<PosClient> m_client;
     /// Only the reply to the most recent search may change the rows.
     Request::Latest m_latest;
 };

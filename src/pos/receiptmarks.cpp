@@ -1,7 +1,6 @@
 #include "pos/receiptmarks.h"
 
-#include "core/appstate.h"
-#include "pos/posdownloader.h"
+#include "net/posclient.h"
 
 #include <QStringList>
 #include <QVariantMap>
@@ -42,7 +41,18 @@ ReceiptMarks::ReceiptMarks(QObject *parent)
             { ContentRole, QByteArrayLiteral("markContent") }, { PreviewRole, QByteArrayLiteral("markPreview") },
             { StreamsRole, QByteArrayLiteral("markStreams") } },
         parent)
+    , m_client(PosClient::shared())
 {
+}
+
+PosClient *ReceiptMarks::client() const
+{
+    return m_client;
+}
+
+void ReceiptMarks::setClient(PosClient *client)
+{
+    m_client = client;
 }
 
 int ReceiptMarks::count() const
@@ -106,10 +116,13 @@ QVariant ReceiptMarks::value(int row, int role) const
 
 void ReceiptMarks::loadDay(const QString &cameraId, const QDate &date)
 {
-    const QString url = PosDownloader::windowUrl(
-        AppState::get()->posBase(), date.startOfDay(Qt::LocalTime), date.endOfDay(Qt::LocalTime));
+    if (!m_client) {
+        setStatus(tr("Receipts could not be loaded: %1").arg(tr("No POS server is set.")));
+        return;
+    }
+    const QString url = m_client->windowUrl(date.startOfDay(Qt::LocalTime), date.endOfDay(Qt::LocalTime));
     m_latest.send(
-        m_manager, url, this,
+        *m_client, url, this,
         [this, cameraId, date](const QByteArray &body) {
             setMarksFromBody(body, cameraId, date);
             setStatus(QString());

@@ -5,10 +5,12 @@
 
 #include <QDate>
 #include <QList>
-#include <QNetworkAccessManager>
+#include <QPointer>
 #include <QString>
 #include <QVariantList>
 #include <QVector>
+
+class PosClient;
 
 /// Marks that lie within a few pixels of each other, drawn as one: the first of them and how many.
 struct MarkCluster {
@@ -43,6 +45,9 @@ public:
 
     explicit ReceiptMarks(QObject *parent = nullptr);
 
+    /// The POS server asked: the one of the connection settings unless another is given.
+    PosClient *client() const;
+    void setClient(PosClient *client);
     int count() const;
     bool isLoading() const;
     /// Empty while the marks are those of the chosen camera and day; otherwise why they are missing.
@@ -76,7 +81,7 @@ private:
 
     QList<PosData> m_rows;
     QVector<qint64> m_times;
-    QNetworkAccessManager m_manager;
+    QPointer<PosClient> m_client;
     Request::Latest m_latest;
     QString m_status;
     bool m_isLoading = false;

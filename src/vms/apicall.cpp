@@ -1,9 +1,9 @@
 #include "vms/apicall.h"
 
-#include "core/appstate.h"
 #include "core/common.h"
 #include "core/property.h"
 #include "net/request.h"
+#include "net/vmsclient.h"
 
 #include <QDateTime>
 #include <QNetworkReply>
@@ -11,7 +11,7 @@
 ApiCall::ApiCall(QObject *parent)
     : QObject(parent)
 {
-    connect(&m_manager, &QNetworkAccessManager::authenticationRequired, this, &ApiCall::authenticationRequired);
+    setClient(VmsClient::shared());
     connect(&m_download, &FileDownload::progress, this, &ApiCall::downloadProgress);
     connect(&m_download, &FileDownload::succeeded, this, [this] { endDownload(QString(), false); });
     connect(&m_download, &FileDownload::failed, this, [this](const QString &error) { endDownload(error, false); });
@@ -28,18 +28,45 @@ void ApiCall::setIsDownloading(bool value)
     updateProperty(m_isDownloading, value, this, &ApiCall::isDownloadingChanged);
 }
 
-void ApiCall::authenticationRequired(QNetworkReply *, QAuthenticator *authenticator)
+VmsClient *ApiCall::client() const
 {
-    Request::answerChallenge(authenticator);
-    emit authRequired();
+    return m_client;
+}
+
+void ApiCall::setClient(VmsClient *client)
+{
+    if (client == m_client)
+        return;
+    if (m_client)
+        m_client->disconnect(this);
+    m_client = client;
+    if (m_client)
+        connect(m_client, &VmsClient::challengeAnswered, this, &ApiCall::onChallengeAnswered);
+}
+
+void ApiCall::onChallengeAnswered(QNetworkReply *reply)
+{
+    m_replies.removeAll(nullptr);
+    if (m_replies.contains(reply) || reply == m_download.reply())
+        emit authRequired();
+}
+
+void ApiCall::send(const QString &url, Request::BodyHandler onBody, Request::ErrorHandler onError)
+{
+    if (!m_client) {
+        onError(tr("No video server is set."), QNetworkReply::ProtocolUnknownError);
+        return;
+    }
+    m_replies.append(m_client->send(url, this, std::move(onBody), std::move(onError)));
 }
 
 void ApiCall::testLogin()
 {
     // Forget remembered credentials so that the next challenge is answered from the settings afresh.
-    m_manager.clearAccessCache();
-    Request::send(
-        m_manager, QStringLiteral("%1/api/statistics").arg(AppState::get()->base()), this,
+    if (m_client)
+        m_client->forgetLogins();
+    send(
+        m_client ? m_client->statisticsUrl() : QString(),
         [this](const QByteArray &) {
             emit loggedIn();
             setIsLoggingIn(false);
@@ -54,8 +81,8 @@ void ApiCall::testLogin()
 
 void ApiCall::fetchTimezone()
 {
-    Request::send(
-        m_manager, QStringLiteral("%1/api/getTime").arg(AppState::get()->base()), this,
+    send(
+        m_client ? m_client->timeUrl() : QString(),
         [this](const QByteArray &body) {
             parseTimeData(body);
             emit timezoneReceived();
@@ -70,10 +97,12 @@ void ApiCall::parseTimeData(const QByteArray &body)
         emit errorOccured(*time.refusal);
         return;
     }
-    AppState::get()->setTimezoneOffsetMS(time.offsetMs);
-    // Kept for the record of an export: a server clock that is off moves every recorded time.
-    AppState::get()->setVmsClockOffsetMs(
-        time.utcMs ? std::optional<qint64>(*time.utcMs - QDateTime::currentMSecsSinceEpoch()) : std::nullopt);
+    // The clock offset is kept for the record of an export: a server clock that is off moves every
+    // recorded time.
+    if (m_client) {
+        m_client->setServerTime(time.offsetMs,
+            time.utcMs ? std::optional<qint64>(*time.utcMs - QDateTime::currentMSecsSinceEpoch()) : std::nullopt);
+    }
 }
 
 void ApiCall::download(QString id, qulonglong timestamp, int duration, QString path)
@@ -83,15 +112,16 @@ void ApiCall::download(QString id, qulonglong timestamp, int duration, QString p
         emit errorOccured(tr("A download is already running; wait until it has finished."));
         return;
     }
-    AppState *state = AppState::get();
-    state->setCurrentFilePath(path.isEmpty() ? QStringLiteral("download.mkv") : path);
-    const QString url = QStringLiteral("%1/hls/%2.mkv?pos=%3&duration=%4&hi=1")
-                            .arg(state->base(), id, QString::number(timestamp * 1000), QString::number(duration));
-    if (!m_download.start(m_manager, url, state->currentFilePath())) {
+    if (!m_client) {
+        emit errorOccured(tr("No video server is set."));
+        return;
+    }
+    const QString file = path.isEmpty() ? QStringLiteral("download.mkv") : path;
+    if (!m_download.start(*m_client, m_client->clipUrl(id, qint64(timestamp * 1000), duration, true), file)) {
         emit errorOccured(tr("Can't open file for writing"));
         return;
     }
-    state->setCurrentFile(m_download.file());
+    m_client->setCurrentDownload(m_download.file(), file);
     setIsDownloading(true);
 }
 
@@ -107,11 +137,12 @@ void ApiCall::cancelDownload()
 
 void ApiCall::endDownload(const QString &error, bool cancelled)
 {
-    AppState::get()->setCurrentFile(nullptr);
+    if (m_client)
+        m_client->setCurrentDownload(nullptr, QString());
     if (cancelled)
-        emit downloadCancelled(AppState::get()->currentFilePath());
+        emit downloadCancelled(m_download.path());
     else if (error.isEmpty())
-        emit downloadComplete(AppState::get()->currentFilePath());
+        emit downloadComplete(m_download.path());
     else
         emit errorOccured(error);
     setIsDownloading(false);

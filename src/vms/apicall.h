@@ -1,13 +1,16 @@
 #pragma once
 #include "net/filedownload.h"
+#include "net/request.h"
 
-#include <QAuthenticator>
 #include <QByteArray>
 #include <QDateTime>
-#include <QNetworkAccessManager>
+#include <QList>
 #include <QNetworkReply>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+
+class VmsClient;
 
 /// The pages' handle on the video server: the login test, the server's time zone and the clip download.
 class ApiCall : public QObject
@@ -17,6 +20,10 @@ class ApiCall : public QObject
     Q_PROPERTY(bool isDownloading READ isDownloading WRITE setIsDownloading NOTIFY isDownloadingChanged)
 public:
     explicit ApiCall(QObject *parent = nullptr);
+
+    /// The video server asked: the one of the connection settings unless another is given.
+    VmsClient *client() const;
+    void setClient(VmsClient *client);
 
     bool isLoggingIn() const { return m_isLoggingIn; }
     void setIsLoggingIn(bool value);
@@ -47,14 +54,16 @@ signals:
     void authRequired();
     void loggedIn();
 
-private slots:
-    void authenticationRequired(QNetworkReply *reply, QAuthenticator *authenticator);
-
 private:
+    /// A challenge has been answered on the client: authRequired() when the request is one of ours.
+    void onChallengeAnswered(QNetworkReply *reply);
+    /// Sends a request of this object and remembers it as ours until it ends.
+    void send(const QString &url, Request::BodyHandler onBody, Request::ErrorHandler onError);
     /// The download has ended: the settings let go of its file, then the page hears how it went.
     void endDownload(const QString &error, bool cancelled);
 
-    QNetworkAccessManager m_manager;
+    QPointer<VmsClient> m_client;
+    QList<QPointer<QNetworkReply>> m_replies;
     FileDownload m_download;
     bool m_isLoggingIn = false;
     bool m_isDownloading = false;

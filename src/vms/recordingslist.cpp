@@ -1,7 +1,7 @@
 #include "vms/recordingslist.h"
 
-#include "core/appstate.h"
 #include "core/utils.h"
+#include "net/vmsclient.h"
 
 RecordingsList::RecordingsList(QObject *parent)
     : RowListModel(
@@ -12,7 +12,17 @@ RecordingsList::RecordingsList(QObject *parent)
         return utils ? utils->now().toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch();
     })
 {
-    Request::answerChallenges(m_manager, this);
+    m_client = VmsClient::shared();
+}
+
+VmsClient *RecordingsList::client() const
+{
+    return m_client;
+}
+
+void RecordingsList::setClient(VmsClient *client)
+{
+    m_client = client;
 }
 
 int RecordingsList::count() const
@@ -43,12 +53,12 @@ void RecordingsList::loadRecordingsOfDay(QString id, QDate date)
 
 void RecordingsList::loadRecording(QString id, QDateTime start, QDateTime end)
 {
+    if (!m_client) {
+        emit errorOccured(tr("No video server is set."));
+        return;
+    }
     m_latest.send(
-        m_manager,
-        QStringLiteral("%1/ec2/recordedTimePeriods?cameraId=%2&startTime=%3&endTime=%4&desc=1")
-            .arg(AppState::get()->base(), id, QString::number(start.toMSecsSinceEpoch()),
-                QString::number(end.toMSecsSinceEpoch())),
-        this,
+        *m_client, m_client->periodsUrl(id, start.toMSecsSinceEpoch(), end.toMSecsSinceEpoch()), this,
         [this](const QByteArray &body) {
             parseRecordingData(body);
             emit countChanged();

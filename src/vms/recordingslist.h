@@ -7,10 +7,12 @@
 #include <QDate>
 #include <QDateTime>
 #include <QList>
-#include <QNetworkAccessManager>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
+
+class VmsClient;
 
 /// The periods one camera recorded within a time window, for the timeline page.
 class RecordingsList : public RowListModel
@@ -24,6 +26,9 @@ public:
 
     explicit RecordingsList(QObject *parent = nullptr);
 
+    /// The video server asked: the one of the connection settings unless another is given.
+    VmsClient *client() const;
+    void setClient(VmsClient *client);
     int count() const;
 
     /// The clock that ends a period still being recorded; the local clock unless a test sets another.
@@ -49,7 +54,7 @@ protected:
 
 private:
     QList<RecordingData> m_rows;
-    QNetworkAccessManager m_manager;
+    QPointer<VmsClient> m_client;
     /// Only the answer to the latest load counts: a slow answer for the previous camera or day never
     /// shows under the one now selected.
     Request::Latest m_latest;

@@ -1,13 +1,22 @@
 #include "vms/streamslist.h"
 
-#include "core/appstate.h"
 #include "core/property.h"
-#include "net/request.h"
+#include "net/vmsclient.h"
 
 StreamsList::StreamsList(QObject *parent)
     : RowListModel({ { NameRole, QByteArrayLiteral("strmName") }, { IdRole, QByteArrayLiteral("strmId") } }, parent)
+    , m_client(VmsClient::shared())
 {
-    Request::answerChallenges(m_manager, this);
+}
+
+VmsClient *StreamsList::client() const
+{
+    return m_client;
+}
+
+void StreamsList::setClient(VmsClient *client)
+{
+    m_client = client;
 }
 
 bool StreamsList::isLoading() const
@@ -38,8 +47,13 @@ void StreamsList::loadStreams()
         --m_pendingLoads;
         setIsLoading(m_pendingLoads > 0);
     };
-    Request::send(
-        m_manager, QStringLiteral("%1/ec2/getCamerasEx").arg(AppState::get()->base()), this,
+    if (!m_client) {
+        emit errorOccured(tr("No video server is set."));
+        done();
+        return;
+    }
+    m_client->send(
+        m_client->camerasUrl(), this,
         [this, done](const QByteArray &body) {
             parseStreamsData(body);
             done();
@@ -52,7 +66,8 @@ void StreamsList::loadStreams()
 
 void StreamsList::clear()
 {
-    m_manager.clearAccessCache();
+    if (m_client)
+        m_client->forgetLogins();
     QList<StreamData> none;
     replaceRows(m_rows, none);
 }

@@ -4,8 +4,10 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QNetworkAccessManager>
+#include <QPointer>
 #include <QString>
+
+class VmsClient;
 
 /// The cameras the video server offers, for the camera list of the timeline page.
 class StreamsList : public RowListModel
@@ -17,6 +19,9 @@ public:
 
     explicit StreamsList(QObject *parent = nullptr);
 
+    /// The video server asked: the one of the connection settings unless another is given.
+    VmsClient *client() const;
+    void setClient(VmsClient *client);
     bool isLoading() const;
     void setIsLoading(bool value);
 
@@ -41,7 +46,7 @@ protected:
 
 private:
     QList<StreamData> m_rows;
-    QNetworkAccessManager m_manager;
+    QPointer<VmsClient> m_client;
     /// Loads may overlap; the list is loading until the last of them has finished.
     int m_pendingLoads = 0;
     bool m_isLoading = false;

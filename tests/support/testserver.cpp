@@ -1,4 +1,5 @@
 #include "testserver.h"
+#include "testutil.h"
 
 #include <httplib.h>
 
@@ -90,6 +91,7 @@ TestServer::TestServer()
 
 TestServer::~TestServer()
 {
+    closeServerConnections();
     releaseStalled();
     m_server->stop();
     m_thread.join();

@@ -1,5 +1,9 @@
 #pragma once
+#include "net/posclient.h"
+#include "net/vmsclient.h"
+
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QList>
@@ -33,6 +37,18 @@ private:
     QString m_previous;
     QTemporaryDir m_dir;
 };
+
+/// Lets go of the connections that the program's clients of the two servers keep open for their next
+/// request (kept for the whole run, as the program keeps them), so that a test's servers, which wait
+/// on open connections before they end, stop at once.
+inline void closeServerConnections()
+{
+    VmsClient::shared()->forgetConnections();
+    PosClient::shared()->forgetConnections();
+    // Twice: replies go first, then the managers that carried them.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
 
 inline QByteArray readFile(const QString &path)
 {

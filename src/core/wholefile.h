@@ -1,0 +1,8 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+
+/// Writes all of bytes to path (an existing file is truncated) and closes it; the file's error text
+/// when that failed, else empty. For files another program reads next or that must be whole: a short
+/// write is an error the caller hears about.
+QString writeWholeFile(const QString &path, const QByteArray &bytes);
