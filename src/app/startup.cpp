@@ -2,9 +2,12 @@
 
 #include "app/accessibility.h"
 #include "app/folderchooser.h"
+#include "app/notifier.h"
 #include "core/appstate.h"
 #include "core/dayclock.h"
 #include "core/i18n.h"
+#include "core/rowselection.h"
+#include "core/timelineview.h"
 #include "core/utils.h"
 #include "export/exportcontroller.h"
 #include "export/merger.h"
@@ -49,6 +52,8 @@ Singletons createSingletons()
     s.appState = new AppState();
     s.streamsList = new StreamsList();
     s.utils = new Utils();
+    s.exports = new ExportController();
+    s.notifier = new Notifier();
     return s;
 }
 
@@ -58,6 +63,8 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
     registerSingleton(singletons.appState, "AppState", use);
     registerSingleton(singletons.streamsList, "StreamsList", use);
     registerSingleton(singletons.utils, "Utils", use);
+    registerSingleton(singletons.exports, "Exports", use);
+    registerSingleton(singletons.notifier, "Notifier", use);
 
     // creatable types, in this order: RecordingsList, PosSearching, ApiCall, PosDownloader, Merger
     qmlRegisterType<RecordingsList>(kUri, 1, 0, "RecordingsList");
@@ -66,9 +73,13 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
     qmlRegisterType<PosDownloader>(kUri, 1, 0, "PosDownloader");
     qmlRegisterType<Merger>(kUri, 1, 0, "Merger");
     qmlRegisterType<DayClock>(kUri, 1, 0, "DayClock");
+    qmlRegisterType<TimelineView>(kUri, 1, 0, "TimelineView");
+    qmlRegisterType<RowSelection>(kUri, 1, 0, "RowSelection");
     qmlRegisterType<FolderChooser>(kUri, 1, 0, "FolderChooser");
-    // then the export: the controller a page declares, and the jobs it makes, which QML only reads
-    qmlRegisterType<ExportController>(kUri, 1, 0, "ExportController");
+    // then the export: the controller's type (the one instance is Exports), and the jobs and the queue
+    // it makes, which QML only reads
+    qmlRegisterUncreatableType<ExportController>(
+        kUri, 1, 0, "ExportController", QStringLiteral("Exports is the one export controller"));
     qmlRegisterUncreatableType<ExportJob>(kUri, 1, 0, "ExportJob", QStringLiteral("ExportController makes the jobs"));
     qmlRegisterUncreatableType<ExportQueue>(
         kUri, 1, 0, "ExportQueue", QStringLiteral("ExportController holds the queue"));

@@ -1,18 +1,24 @@
 #pragma once
 
 class AppState;
+class ExportController;
 class I18n;
+class Notifier;
 class QCoreApplication;
 class QUrl;
 class StreamsList;
 class Utils;
 
 /// The process-wide objects: created once, with no parent, before the QML engine, and never deleted.
+/// Besides the settings and helpers, the services every page shares: the one export queue and what
+/// the window tells the operator. No page declares its own.
 struct Singletons {
     I18n *i18n = nullptr;
     AppState *appState = nullptr;
     StreamsList *streamsList = nullptr;
     Utils *utils = nullptr;
+    ExportController *exports = nullptr;
+    Notifier *notifier = nullptr;
 };
 
 Singletons createSingletons();
