@@ -8,6 +8,7 @@
 
 #include "app/startup.h"
 #include "core/appstate.h"
+#include "core/timelineview.h"
 #include "pos/receiptmarks.h"
 #include "vms/recordingslist.h"
 #include "vms/streamslist.h"
@@ -32,17 +33,12 @@
 
 namespace {
 
-// The page as the window holds it, with a stand-in for the window's message box.
+// The page as the window holds it.
 const char *const Scene = R"(
 import QtQuick 2.15
 Item {
     width: 800
     height: 600
-    QtObject {
-        id: popMessage
-        property string message
-        function open() { }
-    }
     PageMain {
         anchors.fill: parent
     }
@@ -165,10 +161,12 @@ int main(int argc, char *argv[])
     singletons.streamsList->parseStreamsData(R"([{"id":"cam-1","name":"Till 1"}])");
     QObject *list = scene->findChild<QObject *>(QStringLiteral("lstStreams"));
     auto *canvas = scene->findChild<QQuickItem *>(QStringLiteral("canvas"));
+    auto *timeline = scene->findChild<TimelineView *>(QStringLiteral("timelineView"));
     auto *recordings = scene->findChild<RecordingsList *>(QStringLiteral("recordingsList"));
     auto *marks = scene->findChild<ReceiptMarks *>(QStringLiteral("receiptMarks"));
-    if (!list || !canvas || !recordings || !marks) {
-        std::fprintf(stderr, "the page has changed: camera list, canvas, recordings or receipt marks not found\n");
+    if (!list || !canvas || !timeline || !recordings || !marks) {
+        std::fprintf(stderr,
+            "the page has changed: camera list, canvas, timeline view, recordings or receipt marks not found\n");
         return 1;
     }
     list->setProperty("currentIndex", 0); // a chosen camera shows the timeline
@@ -178,11 +176,13 @@ int main(int argc, char *argv[])
     while (settle.elapsed() < 500)
         app.processEvents(QEventLoop::AllEvents, 50);
     std::printf("canvas %.0f x %.0f, minutes %g to %g in view\n", canvas->width(), canvas->height(),
-        canvas->property("minuteStart").toDouble(), canvas->property("minuteEnd").toDouble());
+        double(timeline->minuteStart()), double(timeline->minuteEnd()));
 
     report("no recorded periods", repaints(canvas, runs));
     recordings->parseRecordingData(periodsBody(periodCount));
-    const QByteArray label = QByteArray::number(recordings->count()) + " recorded periods";
+    // The periods drawn, not only loaded: a repaint of none would time nothing.
+    const QByteArray label = QByteArray::number(recordings->count()) + " recorded periods ("
+        + QByteArray::number(timeline->periodSpans().size() / 2) + " in view)";
     const QVector<double> withPeriods = repaints(canvas, runs);
     report(label.constData(), withPeriods);
     marks->setMarksFromBody(receiptsBody(markCount), QStringLiteral("cam-1"), QDate::currentDate());

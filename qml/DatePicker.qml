@@ -11,10 +11,11 @@ ComboBox {
 
     // Takes over the local day of a date-time, as "Ok" takes over the calendar's.
     function setDay(when) {
-        var day = new Date(when.getFullYear(), when.getMonth(), when.getDate())
-        calendar.selectedDate = day
-        root.selectedDate = day
+        root.selectedDate = new Date(when.getFullYear(), when.getMonth(), when.getDate())
     }
+
+    // However the day was set, the calendar opens on it and the box shows it.
+    onSelectedDateChanged: calendar.selectedDate = selectedDate
 
     function accept() {
         root.selectedDate = calendar.selectedDate

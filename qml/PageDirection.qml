@@ -8,13 +8,10 @@ Page {
     id: direction
     title: qsTr("Tillmark") + I18n.localeNotify
 
-    signal loggedOut()
+    /// The window's save and folder dialogs, for the pages.
+    property AppDialogs dialogs: null
 
-    /// Exports that wait or run, and the way to cancel them, for leaving the page or the window.
-    readonly property int exportsLeft: pageSearch.exportsLeft
-    function cancelExports() {
-        pageSearch.cancelExports()
-    }
+    signal loggedOut()
 
     // setCurrentIndex() keeps the bindings that tie the tab bar and the pages together. The keys go
     // to the page shown, where they were last (the search field on a fresh search page).
@@ -34,7 +31,7 @@ Page {
     // The exports, from either page.
     Shortcut {
         sequence: "Ctrl+J"
-        onActivated: pageSearch.showQueue()
+        onActivated: Exports.showQueue()
     }
     Shortcut {
         sequences: [StandardKey.NextChild, StandardKey.PreviousChild]
@@ -56,11 +53,11 @@ Page {
                 Layout.fillWidth: true
                 currentIndex: stackView.currentIndex
 
-                TabButton {
+                PageTab {
                     objectName: "tabRecordings"
                     text: qsTr("Recordings") + I18n.localeNotify
                 }
-                TabButton {
+                PageTab {
                     objectName: "tabReceipts"
                     text: qsTr("Receipts") + I18n.localeNotify
                 }
@@ -69,11 +66,11 @@ Page {
             Button {
                 objectName: "btnQueue"
                 flat: true
-                text: (direction.exportsLeft > 0 ? qsTr("Exports (%1)").arg(direction.exportsLeft) : qsTr("Exports"))
-                      + I18n.localeNotify
-                Accessible.name: qsTr("Exports: %1 waiting or running").arg(direction.exportsLeft) + I18n.localeNotify
+                readonly property int pending: Exports.queue.pendingCount
+                text: (pending > 0 ? qsTr("Exports (%1)").arg(pending) : qsTr("Exports")) + I18n.localeNotify
+                Accessible.name: qsTr("Exports: %1 waiting or running").arg(pending) + I18n.localeNotify
                 Accessible.description: qsTr("The queue of exports (Ctrl+J)") + I18n.localeNotify
-                onClicked: pageSearch.showQueue()
+                onClicked: Exports.showQueue()
             }
             Button {
                 objectName: "btnLogOut"
@@ -99,6 +96,7 @@ Page {
             PageMain {
                 id: pageMain
                 enabled: SwipeView.isCurrentItem || stackView.contentItem.moving
+                dialogs: direction.dialogs
                 // A receipt mark opens the same detail box as a found receipt, on the mark's camera.
                 onReceiptChosen: pageSearch.openReceipt(receipt.markCreatedAt, receipt.markContent,
                                                         receipt.markStreams, streamId)
@@ -106,6 +104,7 @@ Page {
             PageSearch {
                 id: pageSearch
                 enabled: SwipeView.isCurrentItem || stackView.contentItem.moving
+                dialogs: direction.dialogs
                 onShowOnTimelineRequested: {
                     direction.showPage(0)
                     pageMain.showReceipt(streamId, createdAt)
@@ -122,4 +121,6 @@ Page {
             onCurrentIndexChanged: stackView.setCurrentIndex(currentIndex)
         }
     }
+
+    ExportBoxes { }
 }

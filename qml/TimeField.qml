@@ -20,7 +20,16 @@ TextField {
     signal timeEntered(int entered)
 
     function show() {
-        text = day.timeText(minute)
+        text = day ? day.timeText(minute) : ""
+    }
+
+    // The field follows the selection, whoever made it, and the day's clock.
+    onMinuteChanged: show()
+    Connections {
+        target: field.day
+        function onDateChanged() {
+            field.show()
+        }
     }
 
     implicitWidth: 64
@@ -36,9 +45,12 @@ TextField {
     onEditingFinished: {
         if (text === day.timeText(minute))
             return
-        if (typedMinute >= 0)
+        if (typedMinute >= 0) {
             timeEntered(typedMinute)
-        else if (!activeFocus)
+            // As the day writes it, also where the selection stayed as it was.
             show()
+        } else if (!activeFocus) {
+            show()
+        }
     }
 }

@@ -2,7 +2,6 @@ import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
 import QtQuick.Window 2.15
-import Qt.labs.platform 1.1
 import Tillmark 1.0
 
 ApplicationWindow {
@@ -22,15 +21,9 @@ ApplicationWindow {
             lastFocusItem.forceActiveFocus()
     }
 
-    /// Exports waiting or running on the page shown.
-    function exportsLeft() {
-        var page = stackMain.currentItem
-        return page && page.exportsLeft !== undefined ? page.exportsLeft : 0
-    }
-
     // Exports that wait or run are not dropped without a word: the operator is asked first.
     onClosing: {
-        if (exportsLeft() > 0) {
+        if (Exports.queue.pendingCount > 0) {
             close.accepted = false
             popLeave.ask(false)
         }
@@ -56,14 +49,15 @@ ApplicationWindow {
         id: compMain
         PageDirection {
             focus: true
+            dialogs: appDialogs
             onLoggedOut: window.logOut()
         }
     }
 
     // Back to the login page with the servers and the user name as typed; the password is forgotten,
-    // and so are the cameras and the credentials the video server accepted.
+    // and so are the cameras, the credentials the video server accepted and the session's exports.
     function logOut() {
-        if (exportsLeft() > 0) {
+        if (Exports.queue.pendingCount > 0) {
             popLeave.ask(true)
             return
         }
@@ -75,19 +69,16 @@ ApplicationWindow {
         }
         AppState.password = ""
         StreamsList.clear()
+        Exports.forget()
         stackMain.replace(compLogin, kept)
     }
 
-    // Not pushed: the search page lives inside PageDirection.
-    Component {
-        id: compSearch
-        PageSearch { }
-    }
-
+    // What any page or export has to say, one message at a time.
     Popup {
         id: popMessage
         objectName: "popMessage"
-        property string message: ""
+        readonly property string message: Notifier.message
+        visible: message !== ""
         x: (window.width - width) / 2
         y: (window.height - height) / 2
         modal: true
@@ -110,7 +101,7 @@ ApplicationWindow {
                 Layout.alignment: Qt.AlignHCenter
                 focus: true
                 text: qsTr("Close") + I18n.localeNotify
-                onClicked: popMessage.close()
+                onClicked: Notifier.dismiss()
             }
         }
     }
@@ -118,6 +109,7 @@ ApplicationWindow {
     Popup {
         id: popLoading
         objectName: "popLoading"
+        visible: Notifier.busy
         x: (window.width - width) / 2
         y: (window.height - height) / 2
         modal: true
@@ -158,9 +150,9 @@ ApplicationWindow {
                 objectName: "lblLeave"
                 Layout.maximumWidth: window.width * 0.8
                 wrapMode: Text.Wrap
-                text: (window.exportsLeft() === 1 ? qsTr("An export is still waiting or running.")
-                                                  : qsTr("%1 exports are still waiting or running.")
-                                                    .arg(window.exportsLeft()))
+                text: (Exports.queue.pendingCount === 1 ? qsTr("An export is still waiting or running.")
+                                                        : qsTr("%1 exports are still waiting or running.")
+                                                          .arg(Exports.queue.pendingCount))
                       + " " + (popLeave.loggingOut ? qsTr("Cancel them and log out?") : qsTr("Cancel them and close?"))
                       + I18n.localeNotify
                 Accessible.role: Accessible.StaticText
@@ -183,7 +175,7 @@ ApplicationWindow {
                     onClicked: {
                         popLeave.close()
                         // Cancelled jobs remove their partial files before this returns.
-                        stackMain.currentItem.cancelExports()
+                        Exports.cancelAll()
                         if (popLeave.loggingOut)
                             window.logOut()
                         else
@@ -194,63 +186,7 @@ ApplicationWindow {
         }
     }
 
-    FolderDialog {
-        id: folderDialog
-        objectName: "folderDialog"
-        property var okCallback: null
-        title: qsTr("Folder for the exports") + I18n.localeNotify
-        onAccepted: {
-            if (okCallback)
-                okCallback(folder)
-        }
-
-        function openOn(folderUrl) {
-            if (widgetFolderDialog.available) {
-                widgetFolderDialog.open(title, folderUrl)
-                return
-            }
-            currentFolder = folderUrl
-            open()
-        }
-    }
-
-    // Stands in for the folder dialog where the platform has none (see FolderChooser).
-    FolderChooser {
-        id: widgetFolderDialog
-        onChosen: {
-            if (folderDialog.okCallback)
-                folderDialog.okCallback(folder)
-        }
-    }
-
-    FileDialog {
-        id: saveFileDialog
-        objectName: "saveFileDialog"
-        property var okCallback: null
-        property var cancelCallback: null
-        title: qsTr("Save file") + I18n.localeNotify
-        fileMode: FileDialog.SaveFile
-        defaultSuffix: "mp4"
-        // An opener may set its own suffix; the next one that sets none gets "mp4" again.
-        onAccepted: {
-            defaultSuffix = "mp4"
-            if (okCallback)
-                okCallback(currentFile)
-        }
-        onRejected: {
-            defaultSuffix = "mp4"
-            if (cancelCallback)
-                cancelCallback()
-        }
-
-        /// Opens the dialog on fileUrl (its folder and name). A dialog that is built on its first
-        /// opening (the Widgets one where the platform has no native dialog) starts on its folder
-        /// alone, so the name is given again once it is open.
-        function openOn(fileUrl) {
-            currentFile = fileUrl
-            open()
-            if (String(currentFile) !== String(fileUrl))
-                currentFile = fileUrl
-        }
+    AppDialogs {
+        id: appDialogs
     }
 }

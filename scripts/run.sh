@@ -40,7 +40,17 @@ fi
 cd "$workdir"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display found: running Tillmark on a virtual display (Xvfb)."
-    xvfb-run -a -s "-screen 0 1280x800x24" "$here/build/tillmark"
+    # xvfb-run picks a free display and its own authority file; both are known only inside it.
+    xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+        echo "Tillmark is on the virtual display $DISPLAY. To see it, from another terminal:"
+        echo "  a screenshot (ImageMagick): XAUTHORITY=$XAUTHORITY import -display $DISPLAY -window root tillmark.png"
+        if command -v x11vnc >/dev/null; then
+            echo "  live: XAUTHORITY=$XAUTHORITY x11vnc -display $DISPLAY -localhost, then a VNC viewer on localhost:5900"
+        else
+            echo "  live: install x11vnc, run it on that display, and connect a VNC viewer to it"
+        fi
+        echo "Press Ctrl+C here to stop Tillmark and the simulated servers."
+        exec "$0"' "$here/build/tillmark"
 else
     "$here/build/tillmark"
 fi

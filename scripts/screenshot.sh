@@ -10,6 +10,9 @@
 #
 #   bash scripts/screenshot.sh [output.png]      TILLMARK_BUILD_DIR: the build to use (default build/)
 set -euo pipefail
+# A UTF-8 locale for the program and the tools that type into it: without one the receipts' "Äpfel"
+# comes out as "Ãpfel".
+export LC_ALL=C.UTF-8
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$here" && mkdir -p "${TILLMARK_BUILD_DIR:-build}" && cd "${TILLMARK_BUILD_DIR:-build}" && pwd)
 out=$(realpath -m "${1:-$here/docs/timeline.png}")

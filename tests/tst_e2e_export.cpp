@@ -3,6 +3,7 @@
 #include "core/common.h"
 #include "core/logfile.h"
 #include "core/utils.h"
+#include "export/exportcontroller.h"
 #include "e2eshop.h"
 #include "pos/posdownloader.h"
 #include "pos/possearching.h"
@@ -355,7 +356,7 @@ void TestE2eExport::searchOpenAndExport()
 
     // "Verify export…" finds the package intact.
     QVERIFY(QMetaObject::invokeMethod(find("exportDone"), "close"));
-    QVERIFY(QMetaObject::invokeMethod(find("exporter"), "verify", Q_ARG(QString, base + ".sha256")));
+    m_singletons.exports->verify(base + ".sha256");
     QTRY_VERIFY(message->property("visible").toBool());
     QVERIFY2(message->property("message").toString().startsWith("Intact: "),
         qPrintable(message->property("message").toString()));

@@ -1,5 +1,6 @@
 #include "app/startup.h"
 #include "core/common.h"
+#include "core/timelineview.h"
 #include "e2eshop.h"
 #include "pos/receiptmarks.h"
 #include "simdata.h"
@@ -116,16 +117,17 @@ void TestE2eMarks::marksOpenExportAndShowOnTimeline()
     const qint64 receiptMs = expected.at(chosen);
     const simdata::Receipt &receipt = site.receipts().at(seen.at(chosen));
     auto *canvas = qobject_cast<QQuickItem *>(find("canvas"));
-    QVERIFY(canvas);
-    canvas->setProperty("zoomFactor", 40);
+    auto *view = qobject_cast<TimelineView *>(find("timelineView"));
+    QVERIFY(canvas && view);
+    QSignalSpy painted(canvas, SIGNAL(painted()));
+    view->setZoomFactor(40);
     const double dayStartSecs = find("dayClock")->property("startSecs").toDouble();
     const double minute = (receiptMs / 1000.0 - dayStartSecs) / 60;
-    QVERIFY(QMetaObject::invokeMethod(canvas, "centreOn", Q_ARG(QVariant, minute)));
-    QSignalSpy painted(canvas, SIGNAL(painted()));
+    view->centreOn(minute);
     QVERIFY(painted.wait(5000));
-    const double x = (minute - canvas->property("minuteStart").toDouble()) * canvas->property("xPerMinute").toDouble();
+    const double x = view->xOfMinute(minute);
     QVariantMap group;
-    for (const QVariant &value : canvas->property("markGroups").toList()) {
+    for (const QVariant &value : view->markGroups()) {
         if (std::abs(value.toMap().value("x").toDouble() - x) < 1)
             group = value.toMap();
     }

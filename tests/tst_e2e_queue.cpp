@@ -153,8 +153,7 @@ void TestE2eQueue::threeReceiptsTwoCamerasOneFolder()
 
     // The queue shows the six, and they run one after the other to the end.
     QTRY_VERIFY(panel->property("opened").toBool());
-    auto *queue = qobject_cast<ExportQueue *>(find("exporter")->property("queue").value<QObject *>());
-    QVERIFY(queue);
+    ExportQueue *queue = m_singletons.exports->queue();
     QCOMPARE(queue->rowCount(), 6);
     QCOMPARE(find("btnQueue")->property("text").toString(), QString("Exports (6)"));
     QTRY_VERIFY_WITH_TIMEOUT(queue->pendingCount() == 0, 600000);

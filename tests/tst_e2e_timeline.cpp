@@ -1,5 +1,6 @@
 #include "app/startup.h"
 #include "core/appstate.h"
+#include "core/timelineview.h"
 #include "e2e.h"
 #include "simprocess.h"
 #include "testutil.h"
@@ -42,11 +43,11 @@ private slots:
 
 private:
     QPoint canvasPoint(double x) const;
-    double canvasValue(const char *name) const { return m_canvas->property(name).toDouble(); }
     QVariant evaluateOnCanvas(const QString &expression);
 
     Singletons m_singletons;
     QQuickItem *m_canvas = nullptr;
+    TimelineView *m_view = nullptr;
 };
 
 void TestE2eTimeline::initTestCase()
@@ -164,24 +165,24 @@ void TestE2eTimeline::selectAndDownload()
 
     // Bring 10:00 into view: the page opens on 11:00 to 13:00. Drag with the right button toward the right.
     m_canvas = qobject_cast<QQuickItem *>(find("canvas"));
-    QVERIFY(m_canvas);
-    QCOMPARE(canvasValue("zoomFactor"), 12.0);
-    const double pan = 80 * canvasValue("xPerMinute");
+    m_view = qobject_cast<TimelineView *>(find("timelineView"));
+    QVERIFY(m_canvas && m_view);
+    QCOMPARE(m_view->zoomFactor(), 12.0);
+    const double pan = 80 * m_view->xPerMinute();
     QTest::mousePress(m_window, Qt::RightButton, {}, canvasPoint(100));
     for (int step = 1; step <= 8; ++step)
         QTest::mouseMove(m_window, canvasPoint(100 + pan * step / 8), 10);
     QTest::mouseRelease(m_window, Qt::RightButton, {}, canvasPoint(100 + pan));
-    QVERIFY2(canvasValue("minuteStart") <= 590, qPrintable(QString::number(canvasValue("minuteStart"))));
+    QVERIFY2(m_view->minuteStart() <= 590, qPrintable(QString::number(m_view->minuteStart())));
 
     // Select 10:00 to 10:05, each press and move in the middle of its minute.
-    const auto xOf
-        = [this](double minute) { return (minute - canvasValue("minuteStart")) * canvasValue("xPerMinute"); };
+    const auto xOf = [this](double minute) { return m_view->xOfMinute(minute); };
     QTest::mousePress(m_window, Qt::LeftButton, {}, canvasPoint(xOf(600.5)));
     for (int step = 1; step <= 5; ++step)
         QTest::mouseMove(m_window, canvasPoint(xOf(600.5 + step)), 10);
     QTest::mouseRelease(m_window, Qt::LeftButton, {}, canvasPoint(xOf(605.5)));
-    QCOMPARE(m_canvas->property("selectMinuteStart").toInt(), 600);
-    QCOMPARE(m_canvas->property("selectMinuteEnd").toInt(), 605);
+    QCOMPARE(m_view->selectMinuteStart(), 600);
+    QCOMPARE(m_view->selectMinuteEnd(), 605);
     QCOMPARE(find("lblRange")->property("text").toString(), QString("10:0 - 10:5"));
 
     // The recorded periods are shaded where they lie, the selection aside; the camera never stops for
@@ -199,8 +200,8 @@ void TestE2eTimeline::selectAndDownload()
         const double start = std::ceil(period.value("recStartMS").toDouble() / 1000) - midnight;
         periods.append({ start, start + std::floor(period.value("recDurationMS").toDouble() / 1000) });
     }
-    const double secondStart = canvasValue("secondStart");
-    const double xPerSec = canvasValue("xPerSec");
+    const double secondStart = m_view->secondStart();
+    const double xPerSec = m_view->xPerSec();
     const double selectionFrom = xOf(600) - 2;
     const double selectionTo = xOf(605) + 2;
     int shaded = 0;

@@ -4,6 +4,8 @@
 #include "net/vmsclient.h"
 #include "testutil.h"
 
+#include <QDir>
+#include <QStandardItemModel>
 #include <QTimeZone>
 #include <QUrl>
 #include <QtTest>
@@ -32,7 +34,7 @@ QDateTime withOffset(int y, int mo, int d, int h, int mi, int s, int offsetSecon
 } // namespace
 
 /// The time and URL helpers of the pages: day bounds and arithmetic in several zones, formats,
-/// and the clip URL handed to FFmpeg.
+/// the clip URL handed to FFmpeg, the path behind a dialog's answer and the cameras a receipt offers.
 class TestUtils : public QObject
 {
     Q_OBJECT
@@ -64,6 +66,9 @@ private slots:
     void fileNameStamp();
     void fileUriToFilePath_data();
     void fileUriToFilePath();
+    void dialogAnswerToPath_data();
+    void dialogAnswerToPath();
+    void knownCameras();
 
     void videoUrl_data();
     void videoUrl();
@@ -354,6 +359,59 @@ void TestUtils::fileUriToFilePath()
     QFETCH(QString, uri);
     QFETCH(QString, expected);
     QCOMPARE(m_utils.fileUriToFilePath(uri), expected);
+}
+
+void TestUtils::dialogAnswerToPath_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("path");
+    // The same file whichever way a dialog writes its URL, for FFmpeg must write exactly the file chosen.
+    QTest::newRow("plain") << QString("file:///tmp/clip.mp4") << QString("/tmp/clip.mp4");
+    QTest::newRow("encoded blank") << QString("file:///tmp/my%20clip.mp4") << QString("/tmp/my clip.mp4");
+    QTest::newRow("blank as is") << QString("file:///tmp/my clip.mp4") << QString("/tmp/my clip.mp4");
+    QTest::newRow("encoded letters") << QString("file:///tmp/%C3%84pfel.mp4") << QString("/tmp/\u00c4pfel.mp4");
+    QTest::newRow("letters as is") << QString("file:///tmp/\u00c4pfel.mp4") << QString("/tmp/\u00c4pfel.mp4");
+    QTest::newRow("lone percent") << QString("file:///tmp/100% done.mp4") << QString("/tmp/100% done.mp4");
+    QTest::newRow("encoded percent") << QString("file:///tmp/100%25.mp4") << QString("/tmp/100%.mp4");
+    QTest::newRow("encoded hash") << QString("file:///tmp/till%20%232.mp4") << QString("/tmp/till #2.mp4");
+    QTest::newRow("capital scheme") << QString("FILE:///tmp/clip.mp4") << QString("/tmp/clip.mp4");
+    QTest::newRow("folder") << QString("file:///tmp/evidence") << QString("/tmp/evidence");
+    // A path typed into a field rather than chosen in a dialog is taken as it is.
+    QTest::newRow("already a path") << QString("/tmp/my%20clip.mp4") << QString("/tmp/my%20clip.mp4");
+}
+
+void TestUtils::dialogAnswerToPath()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, path);
+    QCOMPARE(Utils::localPath(answer), QDir::toNativeSeparators(path));
+    // The pages hand over what the dialog gave, a URL or its text.
+    QCOMPARE(m_utils.localFilePath(answer), QDir::toNativeSeparators(path));
+}
+
+void TestUtils::knownCameras()
+{
+    // The receipt's own cameras first, in their order, then the video server's that it lacks.
+    QStandardItemModel server;
+    server.setItemRoleNames({ { Qt::UserRole + 1, "strmName" }, { Qt::UserRole + 2, "strmId" } });
+    for (const auto &camera :
+        { qMakePair(QString("cam-3"), QString("Car Park")), qMakePair(QString("cam-1"), QString("Entrance (server)")),
+            qMakePair(QString(""), QString("No id")), qMakePair(QString("cam-4"), QString("Till 2")) }) {
+        auto *item = new QStandardItem;
+        item->setData(camera.first, Qt::UserRole + 2);
+        item->setData(camera.second, Qt::UserRole + 1);
+        server.appendRow(item);
+    }
+    const auto map = [](const QString &id, const QString &name) {
+        return QVariant(QVariantMap { { "strmId", id }, { "strmName", name } });
+    };
+    const QVariantList own { map("cam-2", "Till 1"), map("cam-1", "Entrance"), map("cam-2", "Till 1 again") };
+    QCOMPARE(m_utils.knownCameras(own, &server),
+        QVariantList(
+            { map("cam-2", "Till 1"), map("cam-1", "Entrance"), map("cam-3", "Car Park"), map("cam-4", "Till 2") }));
+    QCOMPARE(m_utils.knownCameras({}, &server),
+        QVariantList({ map("cam-3", "Car Park"), map("cam-1", "Entrance (server)"), map("cam-4", "Till 2") }));
+    QCOMPARE(m_utils.knownCameras(own, nullptr), QVariantList({ map("cam-2", "Till 1"), map("cam-1", "Entrance") }));
 }
 
 void TestUtils::videoUrl_data()

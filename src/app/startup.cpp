@@ -2,9 +2,12 @@
 
 #include "app/accessibility.h"
 #include "app/folderchooser.h"
+#include "app/notifier.h"
 #include "core/appstate.h"
 #include "core/dayclock.h"
 #include "core/i18n.h"
+#include "core/rowselection.h"
+#include "core/timelineview.h"
 #include "core/utils.h"
 #include "net/posclient.h"
 #include "net/vmsclient.h"
@@ -55,6 +58,8 @@ Singletons createSingletons()
     s.streamsList->setClient(s.vms);
     s.utils = new Utils();
     connectVideoUrls(*s.utils, s.vms);
+    s.exports = new ExportController(nullptr, ExportClients { s.vms, s.pos });
+    s.notifier = new Notifier();
     return s;
 }
 
@@ -74,6 +79,8 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
     // the clients of the two servers, which the login page and the questions about them use
     registerSingleton(singletons.vms, "VmsClient", use);
     registerSingleton(singletons.pos, "PosClient", use);
+    registerSingleton(singletons.exports, "Exports", use);
+    registerSingleton(singletons.notifier, "Notifier", use);
 
     // creatable types, in this order: RecordingsList, PosSearching, ApiCall, PosDownloader, Merger
     qmlRegisterType<RecordingsList>(kUri, 1, 0, "RecordingsList");
@@ -82,9 +89,13 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
     qmlRegisterType<PosDownloader>(kUri, 1, 0, "PosDownloader");
     qmlRegisterType<Merger>(kUri, 1, 0, "Merger");
     qmlRegisterType<DayClock>(kUri, 1, 0, "DayClock");
+    qmlRegisterType<TimelineView>(kUri, 1, 0, "TimelineView");
+    qmlRegisterType<RowSelection>(kUri, 1, 0, "RowSelection");
     qmlRegisterType<FolderChooser>(kUri, 1, 0, "FolderChooser");
-    // then the export: the controller a page declares, and the jobs it makes, which QML only reads
-    qmlRegisterType<ExportController>(kUri, 1, 0, "ExportController");
+    // then the export: the controller's type (the one instance is Exports), and the jobs and the queue
+    // it makes, which QML only reads
+    qmlRegisterUncreatableType<ExportController>(
+        kUri, 1, 0, "ExportController", QStringLiteral("Exports is the one export controller"));
     qmlRegisterUncreatableType<ExportJob>(kUri, 1, 0, "ExportJob", QStringLiteral("ExportController makes the jobs"));
     qmlRegisterUncreatableType<ExportQueue>(
         kUri, 1, 0, "ExportQueue", QStringLiteral("ExportController holds the queue"));

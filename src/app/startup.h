@@ -1,8 +1,10 @@
 #pragma once
 
 class AppState;
+class ExportController;
 class I18n;
 class PosClient;
+class Notifier;
 class QCoreApplication;
 class QUrl;
 class StreamsList;
@@ -10,6 +12,8 @@ class Utils;
 class VmsClient;
 
 /// The process-wide objects: created once, with no parent, before the QML engine, and never deleted.
+/// Besides the settings and helpers, the services every page shares: the one export queue and what
+/// the window tells the operator. No page declares its own.
 struct Singletons {
     I18n *i18n = nullptr;
     AppState *appState = nullptr;
@@ -19,6 +23,8 @@ struct Singletons {
     /// that the pages make asks through these.
     VmsClient *vms = nullptr;
     PosClient *pos = nullptr;
+    ExportController *exports = nullptr;
+    Notifier *notifier = nullptr;
 };
 
 Singletons createSingletons();

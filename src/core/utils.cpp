@@ -1,8 +1,10 @@
 #include "core/utils.h"
 
+#include <QAbstractItemModel>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QTime>
 #include <QUrl>
 
@@ -121,9 +123,55 @@ QUrl Utils::workingFileUrl(QString name)
     return QUrl::fromLocalFile(QDir::current().absoluteFilePath(name));
 }
 
-QString Utils::localFilePath(QUrl url)
+QString Utils::localPath(const QString &fileOrUrl)
 {
-    return QDir::toNativeSeparators(url.toLocalFile());
+    if (!fileOrUrl.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
+        return QDir::toNativeSeparators(fileOrUrl);
+    // Tolerant: a "%" that starts no escape is taken as itself, and a blank as a blank.
+    return QDir::toNativeSeparators(QUrl(fileOrUrl, QUrl::TolerantMode).toLocalFile());
+}
+
+QString Utils::localFilePath(QString fileOrUrl)
+{
+    return localPath(fileOrUrl);
+}
+
+QList<StreamData> Utils::mergeCameras(const QList<StreamData> &first, const QList<StreamData> &then)
+{
+    QList<StreamData> all;
+    QSet<QString> seen;
+    for (const QList<StreamData> *list : { &first, &then }) {
+        for (const StreamData &camera : *list) {
+            if (camera.id.isEmpty() || seen.contains(camera.id))
+                continue;
+            seen.insert(camera.id);
+            all << camera;
+        }
+    }
+    return all;
+}
+
+QVariantList Utils::knownCameras(QVariantList first, QAbstractItemModel *more)
+{
+    const QString idKey = QStringLiteral("strmId");
+    const QString nameKey = QStringLiteral("strmName");
+    QList<StreamData> own;
+    for (const QVariant &camera : first)
+        own << StreamData { camera.toMap().value(idKey).toString(), camera.toMap().value(nameKey).toString() };
+    QList<StreamData> known;
+    if (more) {
+        const QHash<int, QByteArray> roles = more->roleNames();
+        const int idRole = roles.key(idKey.toUtf8(), -1);
+        const int nameRole = roles.key(nameKey.toUtf8(), -1);
+        for (int row = 0; row < more->rowCount(); ++row) {
+            const QModelIndex index = more->index(row, 0);
+            known << StreamData { index.data(idRole).toString(), index.data(nameRole).toString() };
+        }
+    }
+    QVariantList all;
+    for (const StreamData &camera : mergeCameras(own, known))
+        all << QVariantMap { { idKey, camera.id }, { nameKey, camera.name } };
+    return all;
 }
 
 QUrl Utils::folderUrl(QString path)

@@ -1,14 +1,20 @@
 #pragma once
+#include "core/common.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QUrl>
+#include <QVariantList>
 
 #include <functional>
 
-/// Date and time arithmetic and formats for the pages, the clip URL handed to FFmpeg, and the
-/// path behind a file URL from the save dialog. Keeps no state.
+class QAbstractItemModel;
+
+/// Date and time arithmetic and formats for the pages, the clip URL handed to FFmpeg, the path behind
+/// what a file dialog hands back, and the cameras a page offers. Keeps no state of its own; the clip URL
+/// is made by the video server client handed in.
 class Utils : public QObject
 {
     Q_OBJECT
@@ -20,6 +26,11 @@ public:
     static Utils *get();
     /// "yyyyMMdd_hhmmss" for file names, the year without added zeros.
     static QString downloadStamp(const QDateTime &dt);
+    /// The path behind what a file or folder dialog hands back: a file URL, percent-encoded or not (a
+    /// lone % that starts no escape is part of the name), or already a path; in the system's own form.
+    static QString localPath(const QString &fileOrUrl);
+    /// The cameras of first, then those of then that first lacks; none twice, none without an id.
+    static QList<StreamData> mergeCameras(const QList<StreamData> &first, const QList<StreamData> &then);
 
     /// Who makes the clip URL of getVideoUrl(): the video server's client, which the start-up hands in.
     using VideoUrlSource = std::function<QString(const QString &id, const QDateTime &start, const QDateTime &end)>;
@@ -49,8 +60,11 @@ public slots:
     QString fileUriToFilePath(QString fileUri);
     /// The file URL of name in the working directory, where the program keeps its working files.
     QUrl workingFileUrl(QString name);
-    /// The path a file URL stands for, decoded and in the system's own form.
-    QString localFilePath(QUrl url);
+    /// localPath(), for the pages.
+    QString localFilePath(QString fileOrUrl);
+    /// mergeCameras() for the pages: first (maps with "strmId" and "strmName", a receipt's cameras), then
+    /// the rows of more (a model with those roles, the video server's cameras).
+    QVariantList knownCameras(QVariantList first, QAbstractItemModel *more);
     /// The file URL of the folder that holds path.
     QUrl folderUrl(QString path);
     void printServerDatetime(qulonglong msecs);

@@ -1,5 +1,6 @@
 #include "export/exportcontroller.h"
 
+#include "core/utils.h"
 #include "pos/possearching.h"
 
 #include <QDesktopServices>
@@ -9,13 +10,6 @@
 #include <QUuid>
 
 namespace {
-
-/// The path behind what a file dialog gives: a file URL or already a path.
-QString localPath(const QString &file)
-{
-    const QUrl url(file);
-    return url.isLocalFile() ? url.toLocalFile() : file;
-}
 
 QList<StreamData> camerasFrom(const QVariantList &maps)
 {
@@ -77,6 +71,11 @@ bool ExportController::isVerifying() const
     return m_verifying;
 }
 
+int ExportController::halfWindowSecs() const
+{
+    return int(ExportJob::kHalfWindowMs / 1000);
+}
+
 bool ExportController::start(const ExportOrder &order)
 {
     const QString refusal = ExportJob::refusalFor(order);
@@ -101,7 +100,7 @@ bool ExportController::start(const ExportOrder &order)
 int ExportController::startBatch(const QList<PosData> &receipts, const std::optional<QList<StreamData>> &cameras,
     bool highQuality, const QString &folder)
 {
-    const QFileInfo where(localPath(folder));
+    const QFileInfo where(Utils::localPath(folder));
     if (!where.isDir() || !where.isWritable()) {
         emit refused(tr("The folder \"%1\" does not exist or cannot be written to.")
                          .arg(QDir::toNativeSeparators(where.absoluteFilePath())));
@@ -150,7 +149,7 @@ bool ExportController::exportReceipt(const QDateTime &createdAt, const QString &
     order.receipt.content = content;
     order.camera = { cameraId, cameraName };
     order.highQuality = highQuality;
-    order.videoPath = localPath(file);
+    order.videoPath = Utils::localPath(file);
     return start(order);
 }
 
@@ -184,6 +183,22 @@ void ExportController::cancel()
 void ExportController::cancelAll()
 {
     m_queue.cancelAll();
+}
+
+void ExportController::forget()
+{
+    m_queue.clear();
+    m_backgroundDone = m_backgroundCancelled = 0;
+    m_backgroundFailures.clear();
+    if (m_job) {
+        m_job = nullptr;
+        emit jobChanged();
+    }
+}
+
+void ExportController::showQueue()
+{
+    emit queueRequested();
 }
 
 QStringList ExportController::exportsOf(const QDateTime &createdAt, const QString &content) const
@@ -262,7 +277,7 @@ void ExportController::verify(const QString &file)
         return;
     m_verifying = true;
     emit isVerifyingChanged();
-    m_check.start(localPath(file));
+    m_check.start(Utils::localPath(file));
 }
 
 void ExportController::openFolder(const QString &path) const

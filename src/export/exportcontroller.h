@@ -14,10 +14,11 @@
 
 class PosSearching;
 
-/// Where the pages start exports and check them again. Every export, alone or one of many, becomes a
-/// job of the queue, which runs one at a time. An export asked for alone while the queue is idle is
-/// followed: the page binds to it as job (while it runs and after it ended) and hears jobEnded(); the
-/// others run in the background, and the page hears how they went once the queue has emptied.
+/// Where the pages start exports and check them again: one for the whole run, which QML reaches as the
+/// singleton Exports. Every export, alone or one of many, becomes a job of the queue, which runs one at a
+/// time. An export asked for alone while the queue is idle is followed: the window binds to it as job
+/// (while it runs and after it ended) and hears jobEnded(); the others run in the background, and the
+/// window hears how they went once the queue has emptied.
 class ExportController : public QObject
 {
     Q_OBJECT
@@ -26,6 +27,8 @@ class ExportController : public QObject
     /// Exports wait or run.
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
     Q_PROPERTY(bool isVerifying READ isVerifying NOTIFY isVerifyingChanged)
+    /// How far the export's window reaches either side of the receipt's time, in seconds.
+    Q_PROPERTY(int halfWindowSecs READ halfWindowSecs CONSTANT)
 public:
     /// The exports fetch from clients: those of the connection settings unless others are given.
     explicit ExportController(QObject *parent = nullptr, const ExportClients &clients = ExportClients::shared());
@@ -34,6 +37,7 @@ public:
     ExportQueue *queue();
     bool isBusy() const;
     bool isVerifying() const;
+    int halfWindowSecs() const;
 
     /// Queues the export of order into the file the operator chose, or refuses it (refused()) and
     /// returns false.
@@ -58,6 +62,10 @@ public:
     /// Cancels the export followed.
     Q_INVOKABLE void cancel();
     Q_INVOKABLE void cancelAll();
+    /// Cancels what waits or runs and forgets every export of the session, for the next login.
+    Q_INVOKABLE void forget();
+    /// Asks the window to show the queue, from wherever the operator is.
+    Q_INVOKABLE void showQueue();
     /// The videos exported in this run of the receipt received at createdAt with that text.
     Q_INVOKABLE QStringList exportsOf(const QDateTime &createdAt, const QString &content) const;
     /// The cameras of the rows of the search results, one after the other (maps with "strmId" and "strmName").
@@ -87,6 +95,7 @@ signals:
     /// Exports that nobody followed have ended and the queue is empty: how they went, in words.
     void backgroundEnded(const QString &summary);
     void verified(bool intact, const QString &report);
+    void queueRequested();
 
 private:
     void onJobEnded(ExportJob *job);

@@ -168,6 +168,25 @@ void ExportQueue::retry(int row)
     startNext();
 }
 
+void ExportQueue::clear()
+{
+    cancelAll();
+    beginResetModel();
+    for (const Row &row : qAsConst(m_rows)) {
+        row.job->disconnect(this);
+        // Later: a job may be telling that it was cancelled.
+        row.job->deleteLater();
+    }
+    m_rows.clear();
+    m_waiting.clear();
+    const bool wasRunning = m_running != nullptr;
+    m_running = nullptr;
+    endResetModel();
+    emit countsChanged();
+    if (wasRunning)
+        emit runningChanged();
+}
+
 QStringList ExportQueue::exportsOf(const QDateTime &createdAt, const QString &content) const
 {
     QStringList videos;

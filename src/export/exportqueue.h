@@ -56,6 +56,8 @@ public:
     /// A failed or cancelled export again, as a new job that waits behind those already waiting; it
     /// keeps its row.
     Q_INVOKABLE void retry(int row);
+    /// Cancels the jobs that wait or run, then forgets every job.
+    void clear();
     /// The videos of the finished exports of the receipt received at createdAt with that text.
     QStringList exportsOf(const QDateTime &createdAt, const QString &content) const;
 

@@ -11,7 +11,7 @@ done
 # Debian's own interpreter: python3-pyatspi installs there, not into other Pythons on PATH.
 python=/usr/bin/python3
 [ -x "$python" ] || { echo "SKIP: $python is missing"; exit 77; }
-"$python" -c 'import pyatspi' 2>/dev/null || { echo "SKIP: pyatspi is not installed (python3-pyatspi)"; exit 77; }
+"$python" -B -c 'import pyatspi' 2>/dev/null || { echo "SKIP: pyatspi is not installed (python3-pyatspi)"; exit 77; }
 
 # Xvfb picks a free display itself and names it (-displayfd): no race with other virtual displays.
 tmp=$(mktemp -d) || exit 1
@@ -30,4 +30,5 @@ done
 mkdir -m 700 "$tmp/runtime"
 script=$1
 shift
-XDG_RUNTIME_DIR="$tmp/runtime" DISPLAY=":$(cat "$tmp/display")" dbus-run-session -- "$python" "$here/$script" "$@"
+# -B: no __pycache__ left beside the scripts in the clone.
+XDG_RUNTIME_DIR="$tmp/runtime" DISPLAY=":$(cat "$tmp/display")" dbus-run-session -- "$python" -B "$here/$script" "$@"

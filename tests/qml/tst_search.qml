@@ -9,74 +9,36 @@ Item {
     width: 800
     height: 600
 
-    // The main window's shared boxes and save dialog, which the page reaches by name.
-    Popup {
-        id: popMessage
-        property string message: ""
+    DialogsStandIn {
+        id: standIn
     }
 
-    Popup {
-        id: popLoading
-    }
-
-    // Stands in for the native dialog, which cannot be driven here: it keeps what the page gives it
-    // and answers as the window's dialog does.
-    QtObject {
-        id: saveFileDialog
-        property var okCallback: null
-        property var cancelCallback: null
-        property url currentFile
-        property int openCount: 0
-
-        function open() {
-            ++openCount
-        }
-        // The answer as given, which may be percent-encoded, as native dialogs give it.
-        function accept(fileUrl) {
-            currentFile = fileUrl
-            if (okCallback)
-                okCallback(fileUrl)
-        }
-        function reject() {
-            if (cancelCallback)
-                cancelCallback()
-        }
-    }
-
-    // Stands in for the window's folder dialog in the same way.
-    QtObject {
-        id: folderDialog
-        property var okCallback: null
-        property url currentFolder
-        property int openCount: 0
-
-        function openOn(folderUrl) {
-            currentFolder = folderUrl
-            ++openCount
-        }
-        function accept(folderUrl) {
-            if (okCallback)
-                okCallback(folderUrl)
-        }
+    // The boxes of the export queue, which the window shows over every page.
+    Component {
+        id: boxesComponent
+        ExportBoxes { }
     }
 
     Component {
         id: searchComponent
         PageSearch {
             anchors.fill: parent
+            dialogs: standIn
         }
     }
 
+    // What the window's message box would show.
     SignalSpy {
         id: messageSpy
-        target: popMessage
-        signalName: "opened"
+        target: Notifier
+        signalName: "messageChanged"
     }
 
+    // The window's busy box.
     SignalSpy {
         id: loadingSpy
-        target: popLoading
-        signalName: "visibleChanged"
+        target: Notifier
+        signalName: "busyChanged"
     }
 
     TestCase {
@@ -98,6 +60,7 @@ Item {
             { text: "REFUND", received_at: "2021-06-01T11:00:00", device: { streams: [] } }
         ])
         property var page: null
+        property var boxes: null
 
         function init() {
             testServer.reset()
@@ -105,15 +68,12 @@ Item {
             AppState.base = "http://" + testServer.hostPort
             AppState.user = "admin"
             AppState.password = "Pelmo4826"
-            popMessage.close()
-            popMessage.message = ""
-            popLoading.visible = false
-            saveFileDialog.okCallback = null
-            saveFileDialog.cancelCallback = null
-            saveFileDialog.currentFile = ""
-            saveFileDialog.openCount = 0
-            folderDialog.okCallback = null
-            folderDialog.openCount = 0
+            // The one queue outlives each page: every test starts as a new login does.
+            Exports.forget()
+            while (Notifier.message !== "")
+                Notifier.dismiss()
+            standIn.reset()
+            boxes = createTemporaryObject(boxesComponent, root)
             messageSpy.clear()
             loadingSpy.clear()
             page = createTemporaryObject(searchComponent, root)
@@ -135,7 +95,7 @@ Item {
             testServer.route("/poses/", 200, receipts, 0)
             searchFor("TOTAL")
             tryCompare(findChild(page, "lstResult"), "count", 3, 5000)
-            tryCompare(popLoading, "visible", false)
+            tryCompare(Notifier, "busy", false)
         }
 
         function row(index) {
@@ -174,7 +134,7 @@ Item {
             testServer.route("/poses/", 200, receipts, 0)
             searchFor(data.text)
             messageSpy.wait(2000)
-            compare(popMessage.message, "The search text must at least 3 characters")
+            compare(Notifier.message, "The search text must at least 3 characters")
             wait(200)
             compare(testServer.requestCount(), 0)
             compare(findChild(page, "lstResult").count, 0)
@@ -214,7 +174,7 @@ Item {
             findChild(page, "dayFrom").setDay(new Date(2021, 5, 4))
             searchFor("milk")
             messageSpy.wait(2000)
-            compare(popMessage.message, "The \u201cfrom\u201d day is after the \u201cto\u201d day.")
+            compare(Notifier.message, "The \u201cfrom\u201d day is after the \u201cto\u201d day.")
             // One day alone bounds one end.
             findChild(page, "chkTo").checked = false
             searchFor("milk")
@@ -240,21 +200,21 @@ Item {
         function test_busyBoxCoversTheSearch() {
             testServer.route("/poses/", 200, receipts, 600)
             searchFor("TOTAL")
-            tryCompare(popLoading, "visible", true, 2000)
-            tryCompare(popLoading, "visible", false, 5000)
+            tryCompare(Notifier, "busy", true, 2000)
+            tryCompare(Notifier, "busy", false, 5000)
             compare(findChild(page, "lstResult").count, 3)
             compare(loadingSpy.count, 2)
         }
 
         function test_rowsNewestFirst() {
             showReceipts()
-            // The searched text is marked where it first occurs.
+            // The searched text is marked where it first occurs; a screen reader hears that line, unmarked.
             var expected = [
                 { time: "2021-06-01T12:00:00", cameras: ["Entrance", "Till 1 Overhead"],
-                  text: "COFFEE 4.50\\n<b><u>TOTAL</u></b> 4.50" },
-                { time: "2021-06-01T11:00:00", cameras: [], text: "REFUND" },
+                  text: "COFFEE 4.50\\n<b><u>TOTAL</u></b> 4.50", heard: "TOTAL 4.50" },
+                { time: "2021-06-01T11:00:00", cameras: [], text: "REFUND", heard: "REFUND" },
                 { time: "2021-06-01T10:00:00", cameras: ["Entrance"],
-                  text: "MILK 1.00\\nBREAD 2.00\\n<b><u>TOTAL</u></b> 3.00" },
+                  text: "MILK 1.00\\nBREAD 2.00\\n<b><u>TOTAL</u></b> 3.00", heard: "TOTAL 3.00" },
             ]
             for (var i = 0; i < expected.length; ++i) {
                 var item = row(i)
@@ -263,6 +223,7 @@ Item {
                 compare(cameraNames(item), expected[i].cameras, "row " + i)
                 var content = findChild(item, "lblContent")
                 compare(content.text, expected[i].text, "row " + i)
+                compare(content.Accessible.name, expected[i].heard, "row " + i)
                 compare(content.lineCount, 1)
             }
         }
@@ -289,11 +250,11 @@ Item {
             testServer.route("/poses/", 500, "broken", 0)
             searchFor("TOTAL")
             messageSpy.wait(5000)
-            verify(popMessage.message.length > 0)
-            verify(popMessage.message.indexOf("The search text") < 0)
+            verify(Notifier.message.length > 0)
+            verify(Notifier.message.indexOf("The search text") < 0)
             // The earlier rows stay.
             compare(findChild(page, "lstResult").count, 3)
-            tryCompare(popLoading, "visible", false)
+            tryCompare(Notifier, "busy", false)
         }
 
         function test_rowOpensTheDetail() {
@@ -344,9 +305,9 @@ Item {
             openRow(0)
             findChild(page, "cbStream").currentIndex = data.camera
             mouseClick(findChild(page, "btnExport"))
-            compare(saveFileDialog.openCount, 1)
+            compare(standIn.saveCount, 1)
             // In the Videos folder, or home where there is none; the camera's name made safe for a file.
-            var suggested = decodeURIComponent(String(saveFileDialog.currentFile))
+            var suggested = decodeURIComponent(String(standIn.offered))
             var name = "/" + data.name + "-20210601_115830-20210601_120130"
             verify(suggested.indexOf("file:///") === 0 && suggested.indexOf(name) === suggested.length - name.length,
                    suggested)
@@ -360,13 +321,13 @@ Item {
             var detail = openRow(0)
             var before = testServer.requestCount()
             mouseClick(findChild(page, "btnExport"))
-            compare(saveFileDialog.openCount, 1)
-            saveFileDialog.reject()
+            compare(standIn.saveCount, 1)
+            standIn.reset() // cancelled: the dialog never answers
             wait(300)
             verify(detail.visible)
             compare(testServer.requestCount(), before)
-            compare(findChild(page, "exporter").job, null)
-            verify(!findChild(page, "downloading").visible)
+            compare(Exports.job, null)
+            verify(!findChild(boxes, "downloading").visible)
             compare(messageSpy.count, 0)
         }
 
@@ -376,7 +337,7 @@ Item {
             findChild(page, "cbStream").currentIndex = 1
             findChild(page, "cbQuality").currentIndex = quality
             mouseClick(findChild(page, "btnExport"))
-            saveFileDialog.accept("file:///tmp/My%20export%20clip.mp4")
+            standIn.acceptSave("file:///tmp/My%20export%20clip.mp4")
             return detail
         }
 
@@ -395,20 +356,20 @@ Item {
             testServer.route("/hls/cam-2.mkv", 404, "no such clip", 0)
             var detail = startExport(data.quality)
             findChild(page, "cbStream").currentIndex = 0
-            var box = findChild(page, "downloading")
+            var box = findChild(boxes, "downloading")
             tryCompare(box, "opened", true, 2000)
             verify(!detail.visible)
-            verify(findChild(page, "lblExportPhase").text.indexOf("receipts") > 0)
-            verify(findChild(page, "barExport").indeterminate)
-            compare(findChild(page, "txtFrames").text, "Processed: 0 frame(s)")
+            verify(findChild(boxes, "lblExportPhase").text.indexOf("receipts") > 0)
+            verify(findChild(boxes, "barExport").indeterminate)
+            compare(findChild(boxes, "txtFrames").text, "Processed: 0 frame(s)")
 
             var from = new Date(2021, 5, 1, 11, 58, 30)
             var windowTarget = "/poses/?received_at__range_after=" + from.toISOString()
                     + "&received_at__range_before=" + new Date(2021, 5, 1, 12, 1, 30).toISOString()
             var clipTarget = "/hls/cam-2.mkv?pos=" + from.getTime() + "&duration=180&hi=" + data.hi
             messageSpy.wait(10000)
-            compare(popMessage.message.indexOf("Export failed: The clip could not be fetched: "), 0, popMessage.message)
-            verify(popMessage.message.indexOf("Not Found") > 0, popMessage.message)
+            compare(Notifier.message.indexOf("Export failed: The clip could not be fetched: "), 0, Notifier.message)
+            verify(Notifier.message.indexOf("Not Found") > 0, Notifier.message)
             tryCompare(box, "visible", false)
             compare(testServer.lastTarget(), clipTarget)
             verify(testServer.targets().indexOf(windowTarget) >= 0, testServer.targets())
@@ -418,18 +379,18 @@ Item {
             showReceipts()
             testServer.route("/poses/", 200, receipts, 3000)
             startExport(0)
-            var box = findChild(page, "downloading")
+            var box = findChild(boxes, "downloading")
             tryCompare(box, "opened", true, 2000)
             keyClick(Qt.Key_Escape)
             mouseClick(root, 5, 5)
             verify(box.visible)
-            var cancel = findChild(page, "btnCancelExport")
+            var cancel = findChild(boxes, "btnCancelExport")
             compare(cancel.Accessible.name, "Cancel the export")
             mouseClick(cancel)
             tryCompare(box, "visible", false)
             messageSpy.wait(2000)
-            compare(popMessage.message, "Export cancelled")
-            verify(!findChild(page, "exporter").isBusy)
+            compare(Notifier.message, "Export cancelled")
+            verify(!Exports.isBusy)
         }
 
         // A second export while one runs is not refused: it waits its turn in the queue, and the progress
@@ -438,21 +399,20 @@ Item {
             showReceipts()
             testServer.route("/poses/", 200, receipts, 3000)
             startExport(0)
-            var exporter = findChild(page, "exporter")
-            var first = exporter.job
-            tryCompare(findChild(page, "downloading"), "opened", true, 2000)
+            var first = Exports.job
+            tryCompare(findChild(boxes, "downloading"), "opened", true, 2000)
             page.exportAround(new Date(2021, 5, 1, 10, 0, 0), "cam-1", "Entrance", "MILK", false)
-            compare(saveFileDialog.openCount, 2)
-            saveFileDialog.accept("file:///tmp/second%20export.mp4")
+            compare(standIn.saveCount, 2)
+            standIn.acceptSave("file:///tmp/second%20export.mp4")
             compare(messageSpy.count, 0)
-            compare(exporter.queue.pendingCount, 2)
-            compare(exporter.job, first)
-            var second = exporter.queue.jobAt(1)
+            compare(Exports.queue.pendingCount, 2)
+            compare(Exports.job, first)
+            var second = Exports.queue.jobAt(1)
             compare(second.state, ExportJob.Waiting)
             compare(second.videoPath, "/tmp/second export.mp4")
-            tryCompare(findChild(page, "queuePanel"), "opened", true)
-            exporter.cancelAll()
-            compare(exporter.queue.pendingCount, 0)
+            tryCompare(findChild(boxes, "queuePanel"), "opened", true)
+            Exports.cancelAll()
+            compare(Exports.queue.pendingCount, 0)
             compare(second.state, ExportJob.Cancelled)
         }
 
@@ -463,44 +423,45 @@ Item {
             var detail = findChild(page, "popDetail")
             var list = findChild(page, "lstResult")
             var exportSelected = findChild(page, "btnExportSelected")
+            var selection = findChild(page, "selection")
             verify(!exportSelected.enabled)
             mouseClick(row(0), undefined, undefined, Qt.LeftButton, Qt.ControlModifier)
             mouseClick(row(2), undefined, undefined, Qt.LeftButton, Qt.ControlModifier)
-            compare(page.selectedRows, [0, 2])
+            compare(selection.rows, [0, 2])
             verify(row(2).Accessible.name.indexOf(", selected") > 0, row(2).Accessible.name)
             compare(findChild(page, "lblSelected").text, "2 selected")
             verify(exportSelected.enabled)
             mouseClick(row(0), undefined, undefined, Qt.LeftButton, Qt.ControlModifier)
-            compare(page.selectedRows, [2])
+            compare(selection.rows, [2])
             // From the row clicked last, the one just left out, to the one Shift-clicked.
             mouseClick(row(2), undefined, undefined, Qt.LeftButton, Qt.ShiftModifier)
-            compare(page.selectedRows, [0, 1, 2])
+            compare(selection.rows, [0, 1, 2])
             verify(!detail.visible)
             verify(list.activeFocus)
 
             keyClick(Qt.Key_Escape)
-            compare(page.selectedRows, [])
+            compare(selection.rows, [])
             list.currentIndex = 0
             keyClick(Qt.Key_Space)
-            compare(page.selectedRows, [0])
+            compare(selection.rows, [0])
             keyClick(Qt.Key_Down, Qt.ShiftModifier)
             compare(list.currentIndex, 1)
-            compare(page.selectedRows, [0, 1])
+            compare(selection.rows, [0, 1])
             keyClick(Qt.Key_Down, Qt.ShiftModifier)
             keyClick(Qt.Key_Up, Qt.ShiftModifier)
-            compare(page.selectedRows, [0, 1])
+            compare(selection.rows, [0, 1])
             keyClick(Qt.Key_Escape)
             keyClick(Qt.Key_A, Qt.ControlModifier)
-            compare(page.selectedRows, [0, 1, 2])
+            compare(selection.rows, [0, 1, 2])
             verify(!detail.visible)
 
             // A new search starts a new choice; a plain click chooses its row alone and opens it.
             searchFor("TOTAL")
-            tryVerify(function () { return page.selectedRows.length === 0 }, 5000)
-            tryCompare(popLoading, "visible", false)
+            tryVerify(function () { return selection.rows.length === 0 }, 5000)
+            tryCompare(Notifier, "busy", false)
             compare(list.count, 3)
             openRow(1)
-            compare(page.selectedRows, [1])
+            compare(selection.rows, [1])
         }
 
         // The detail box exports its window from every ticked camera, into one folder asked for once, as
@@ -516,21 +477,24 @@ Item {
             compare(ticks.tickedCameras.map(function (c) { return c.strmName }), ["Till 1 Overhead"])
             mouseClick(findChild(ticks, "chkCamera0"))
             mouseClick(findChild(page, "btnExportTicked"))
-            compare(folderDialog.openCount, 1)
-            compare(saveFileDialog.openCount, 0)
-            folderDialog.accept("file:///tmp")
-            var exporter = findChild(page, "exporter")
-            var queue = exporter.queue
+            compare(standIn.folderCount, 1)
+            compare(standIn.saveCount, 0)
+            standIn.acceptFolder("file:///tmp")
+            var queue = Exports.queue
             compare(queue.rowCount(), 2)
-            compare(exporter.job, null) // nobody follows a batch: the queue shows it
-            tryCompare(findChild(page, "queuePanel"), "opened", true)
+            compare(Exports.job, null) // nobody follows a batch: the queue shows it
+            tryCompare(findChild(boxes, "queuePanel"), "opened", true)
             verify(!findChild(page, "popDetail").visible)
             compare(queue.jobAt(0).videoPath, "/tmp/Entrance-20210601_115830-20210601_120130.mp4")
             compare(queue.jobAt(1).videoPath, "/tmp/Till 1 Overhead-20210601_115830-20210601_120130.mp4")
             compare(queue.pendingCount, 2)
-            exporter.cancelAll()
+            Exports.cancelAll()
             compare(queue.pendingCount, 0)
             compare(queue.jobAt(1).state, ExportJob.Cancelled)
+            // A new login starts with none of this session's exports.
+            Exports.forget()
+            compare(queue.rowCount(), 0)
+            compare(findChild(boxes, "lblQueueSummary").text, "Nothing exported yet in this session.")
         }
 
         function test_unexportableReceipt() {
@@ -543,7 +507,7 @@ Item {
             compare(findChild(page, "lblNotExportable").text, reason)
             compare(button.ToolTip.text, reason)
             mouseClick(button)
-            compare(saveFileDialog.openCount, 0)
+            compare(standIn.saveCount, 0)
 
             // A receipt with a camera but no time it can be placed at.
             testServer.route("/poses/", 200, JSON.stringify([{ text: "NO TIME", received_at: "yesterday",
@@ -572,20 +536,6 @@ Item {
             compare(control.Accessible.name, data.accessible)
             verify(control.enabled)
             verify(control.focusPolicy & Qt.TabFocus)
-        }
-
-        function test_chosenPath_data() {
-            return [
-                { tag: "plain", url: "file:///tmp/clip.mp4", path: "/tmp/clip.mp4" },
-                { tag: "encoded blank", url: "file:///tmp/my%20clip.mp4", path: "/tmp/my clip.mp4" },
-                { tag: "blank as is", url: "file:///tmp/my clip.mp4", path: "/tmp/my clip.mp4" },
-                { tag: "encoded letters", url: "file:///tmp/%C3%84pfel.mp4", path: "/tmp/\u00c4pfel.mp4" },
-                { tag: "lone percent", url: "file:///tmp/100% done.mp4", path: "/tmp/100% done.mp4" },
-            ]
-        }
-
-        function test_chosenPath(data) {
-            compare(page.chosenPath(data.url), data.path)
         }
     }
 }

@@ -9,20 +9,15 @@ Item {
     width: 800
     height: 600
 
-    // The main window's message box and save dialog, which the pages reach by name.
-    Popup {
-        id: popMessage
-        property string message: ""
-    }
-
-    SaveDialogStandIn {
-        id: saveFileDialog
+    DialogsStandIn {
+        id: standIn
     }
 
     Component {
         id: directionComponent
         PageDirection {
             anchors.fill: parent
+            dialogs: standIn
         }
     }
 
@@ -36,10 +31,11 @@ Item {
         signalName: "painted"
     }
 
+    // What the window's message box would show.
     SignalSpy {
         id: messageSpy
-        target: popMessage
-        signalName: "opened"
+        target: Notifier
+        signalName: "messageChanged"
     }
 
     TestCase {
@@ -51,7 +47,14 @@ Item {
         readonly property date day: new Date(2026, 11, 7)
         property var page: null
         property var canvas: null
+        property var view: null
         property var area: null
+
+        function init() {
+            while (Notifier.message !== "")
+                Notifier.dismiss()
+            standIn.reset()
+        }
 
         function midnight() {
             return Utils.startDayTimestamp(day)
@@ -109,6 +112,7 @@ Item {
             // The receipts of the day come beside the periods.
             tryCompare(findChild(page, "receiptMarks"), "isLoading", false, 5000)
             canvas = findChild(page, "canvas")
+            view = findChild(page, "timelineView")
             area = findChild(page, "timelineMouseArea")
             verify(canvas.width > 300)
             verify(canvas.height > 100)
@@ -118,12 +122,12 @@ Item {
         }
 
         function xOfMinute(m) {
-            return (m - canvas.minuteStart) * canvas.xPerMinute
+            return (m - view.minuteStart) * view.xPerMinute
         }
 
         // A point inside minute m, clear of the rounding at its edges.
         function xInMinute(m) {
-            return xOfMinute(m) + canvas.xPerMinute / 2
+            return xOfMinute(m) + view.xPerMinute / 2
         }
 
         function midY() {
@@ -194,17 +198,21 @@ Item {
 
         function test_startViewShowsMidday() {
             openTimeline([])
-            compare(canvas.zoomFactor, 12)
-            compare(canvas.xOffset, 0)
-            compare(canvas.fullWidth, 12 * canvas.width)
-            compare(canvas.xBegin, 5.5 * canvas.width)
-            verify(canvas.minuteStart === 659 || canvas.minuteStart === 660, canvas.minuteStart)
-            verify(canvas.minuteEnd === 779 || canvas.minuteEnd === 780, canvas.minuteEnd)
-            fuzzyCompare(canvas.xPerMinute, canvas.width / canvas.minuteTotal, 1e-9)
-            compare(canvas.getHour(665), 11)
-            compare(canvas.getMinute(665), 5)
-            compare(canvas.selectMinuteStart, -1)
-            compare(canvas.selectMinuteEnd, -1)
+            compare(view.zoomFactor, 12)
+            compare(view.xOffset, 0)
+            compare(view.fullWidth, 12 * canvas.width)
+            compare(view.xBegin, 5.5 * canvas.width)
+            verify(view.minuteStart === 659 || view.minuteStart === 660, view.minuteStart)
+            verify(view.minuteEnd === 779 || view.minuteEnd === 780, view.minuteEnd)
+            fuzzyCompare(view.xPerMinute, canvas.width / view.minuteTotal, 1e-9)
+            // The ten-minute ticks are labelled by the clock, unpadded.
+            var labels = view.tickLabels()
+            var noonLabel = labels.indexOf("12:0")
+            verify(noonLabel > 0, labels)
+            fuzzyCompare(labels[noonLabel - 1], xOfMinute(720), 1e-9)
+            verify(labels.indexOf("11:10") > 0, labels)
+            compare(view.selectMinuteStart, -1)
+            compare(view.selectMinuteEnd, -1)
             compare(findChild(page, "lblRange").text, "")
             verify(!findChild(page, "btnDownload").enabled)
 
@@ -219,16 +227,16 @@ Item {
         function test_panningStopsAtTheDaysEnds() {
             openTimeline([])
             rightDrag(400, 300)
-            fuzzyCompare(canvas.xOffset, 100, 1e-9)
+            fuzzyCompare(view.xOffset, 100, 1e-9)
             rightDrag(300, 400)
-            fuzzyCompare(canvas.xOffset, 0, 1e-9)
+            fuzzyCompare(view.xOffset, 0, 1e-9)
 
             panToEnd(true)
-            compare(canvas.xOffset, -5.5 * canvas.width)
-            compare(canvas.minuteStart, 0)
+            compare(view.xOffset, -5.5 * canvas.width)
+            compare(view.minuteStart, 0)
             panToEnd(false)
-            compare(canvas.xOffset, 5.5 * canvas.width)
-            compare(canvas.minuteEnd, 1440)
+            compare(view.xOffset, 5.5 * canvas.width)
+            compare(view.minuteEnd, 1440)
             // The last tick of the day is at 23:59; the right edge is the day's end.
             var image = pixels()
             var last = xOfMinute(1439)
@@ -239,24 +247,24 @@ Item {
             openTimeline([])
             paintedSpy.clear()
             mouseWheel(area, 100, midY(), 0, 120)
-            fuzzyCompare(canvas.zoomFactor, 12.96, 1e-9)
+            fuzzyCompare(view.zoomFactor, 12.96, 1e-9)
             paintedSpy.wait(3000) // the wheel repaints
             mouseWheel(area, 100, midY(), -120, 0) // a horizontal wheel counts as well
-            fuzzyCompare(canvas.zoomFactor, 12, 1e-9)
+            fuzzyCompare(view.zoomFactor, 12, 1e-9)
             for (var i = 0; i < 40; ++i)
                 mouseWheel(area, 100, midY(), 0, 120)
-            compare(canvas.zoomFactor, 40)
+            compare(view.zoomFactor, 40)
             for (i = 0; i < 40; ++i)
                 mouseWheel(area, 100, midY(), 0, -120)
-            compare(canvas.zoomFactor, 10)
-            compare(canvas.xOffset, 0)
+            compare(view.zoomFactor, 10)
+            compare(view.xOffset, 0)
             // "+" and "-" zoom as a notch of the wheel does, within the same limits.
             area.forceActiveFocus()
             keyClick(Qt.Key_Plus)
-            fuzzyCompare(canvas.zoomFactor, 10.96, 1e-9)
+            fuzzyCompare(view.zoomFactor, 10.96, 1e-9)
             keyClick(Qt.Key_Minus)
             keyClick(Qt.Key_Minus)
-            compare(canvas.zoomFactor, 10)
+            compare(view.zoomFactor, 10)
         }
 
         function test_zoomingOutAfterPanningDrawsNoTicksOutsideTheDay() {
@@ -265,10 +273,10 @@ Item {
             var before = pixels()
             verify(drawnColumns(before, 0, 2) > 0, "the tick of 0:00 at the left edge")
             mouseWheel(area, 100, midY(), 0, -120)
-            fuzzyCompare(canvas.zoomFactor, 11.04, 1e-9)
+            fuzzyCompare(view.zoomFactor, 11.04, 1e-9)
             // The offset is kept, so the view now starts before midnight.
-            compare(canvas.xOffset, -5.5 * canvas.width)
-            verify(canvas.minuteStart < 0, canvas.minuteStart)
+            compare(view.xOffset, -5.5 * canvas.width)
+            verify(view.minuteStart < 0, view.minuteStart)
             var midnightX = xOfMinute(0)
             verify(midnightX > 100, midnightX)
             var image = pixels()
@@ -287,14 +295,14 @@ Item {
             paintedSpy.clear()
             leftDrag(from, to)
             paintedSpy.wait(3000) // the selection repaints
-            compare(canvas.selectMinuteStart, 700)
-            compare(canvas.selectMinuteEnd, 712)
-            compare(area.getMinuteFromXPos(from), 700)
+            compare(view.selectMinuteStart, 700)
+            compare(view.selectMinuteEnd, 712)
+            compare(view.minuteAt(from), 700)
             compare(findChild(page, "lblRange").text, "11:40 - 11:52")
             verify(button.enabled)
             verify(!area.isPressed)
 
-            var span = canvas.selectionSpan()
+            var span = view.selectionSpan()
             fuzzyCompare(span.from, xOfMinute(700), 1e-9)
             fuzzyCompare(span.to, xOfMinute(712), 1e-9)
             var image = pixels()
@@ -304,8 +312,8 @@ Item {
 
             // A press alone starts again with a single minute, which cannot be downloaded.
             mouseClick(area, xInMinute(730), midY())
-            compare(canvas.selectMinuteStart, 730)
-            compare(canvas.selectMinuteEnd, 730)
+            compare(view.selectMinuteStart, 730)
+            compare(view.selectMinuteEnd, 730)
             compare(findChild(page, "lblRange").text, "12:10 - 12:10")
             verify(!button.enabled)
             image = pixels()
@@ -317,13 +325,13 @@ Item {
             var swipe = findChild(page, "stackView")
             compare(swipe.currentIndex, 0)
             mousePress(area, canvas.width - 40, midY(), Qt.LeftButton)
-            var start = canvas.selectMinuteStart
+            var start = view.selectMinuteStart
             for (var x = canvas.width - 60; x > 20; x -= 40)
                 mouseMove(area, x, midY(), 10, Qt.LeftButton)
             verify(area.isPressed, "the drag stays with the timeline")
             mouseRelease(area, 20, midY(), Qt.LeftButton)
-            compare(canvas.selectMinuteStart, start)
-            compare(canvas.selectMinuteEnd, start)
+            compare(view.selectMinuteStart, start)
+            compare(view.selectMinuteEnd, start)
             verify(!findChild(page, "btnDownload").enabled)
             wait(400)
             compare(swipe.currentIndex, 0)
@@ -347,20 +355,20 @@ Item {
             compare(findChild(page, "recordingsList").count, 2)
 
             // In the start view the second one reaches past the right edge and is cut there.
-            var cut = canvas.periodSpan(m + 750 * 60000, 150 * 60000, midnight())
+            var cut = view.periodSpan(m + 750 * 60000, 150 * 60000)
             fuzzyCompare(cut.from, xOfMinute(750), 1e-6)
             fuzzyCompare(cut.to, canvas.width, 1e-6)
             var image = pixels()
             verify(isRecordingShade(image.at(Math.round(xInMinute(760)))))
             verify(isRecordingShade(image.at(canvas.width - 3)))
             verify(isEmpty(image.at(Math.round(xInMinute(745)))))
-            var before = canvas.periodSpan(m - 3600000, 7200000, midnight())
+            var before = view.periodSpan(m - 3600000, 7200000)
             compare(before.to, before.from) // out of view: nothing to draw
 
             panToEnd(true)
-            var span = canvas.periodSpan(m - 3600000, 7200000, midnight())
+            var span = view.periodSpan(m - 3600000, 7200000)
             compare(span.from, 0)
-            fuzzyCompare(span.to, 3600 * canvas.xPerSec, 1e-6)
+            fuzzyCompare(span.to, 3600 * view.xPerSec, 1e-6)
             image = pixels()
             verify(isRecordingShade(image.at(2)))
             verify(isRecordingShade(image.at(Math.round(xInMinute(30)))))
@@ -384,10 +392,10 @@ Item {
             // there starts at 00:00, and a selection from 00:00 is shaded like any other.
             panToEnd(true)
             mouseWheel(area, 100, midY(), 0, -120)
-            verify(canvas.minuteStart < -10, canvas.minuteStart)
+            verify(view.minuteStart < -10, view.minuteStart)
             leftDrag(5, xInMinute(5))
-            compare(canvas.selectMinuteStart, 0)
-            compare(canvas.selectMinuteEnd, 5)
+            compare(view.selectMinuteStart, 0)
+            compare(view.selectMinuteEnd, 5)
             compare(findChild(page, "lblRange").text, "0:0 - 0:5")
             compare(findChild(page, "txtStart").text, "00:00")
             verify(isSelectionShade(pixels().at(Math.round(xInMinute(2)))))
@@ -396,26 +404,26 @@ Item {
             // The same past the day's end: the selection stops at 24:00.
             panToEnd(false)
             mouseWheel(area, 100, midY(), 0, -120)
-            verify(canvas.minuteEnd > 1450, canvas.minuteEnd)
+            verify(view.minuteEnd > 1450, view.minuteEnd)
             leftDrag(xInMinute(1430), canvas.width - 5)
-            compare(canvas.selectMinuteStart, 1430)
-            compare(canvas.selectMinuteEnd, 1440)
+            compare(view.selectMinuteStart, 1430)
+            compare(view.selectMinuteEnd, 1440)
             compare(findChild(page, "txtEnd").text, "24:00")
             mousePress(area, canvas.width - 5, midY())
             mouseRelease(area, canvas.width - 5, midY())
-            compare(canvas.selectMinuteStart, 1440)
+            compare(view.selectMinuteStart, 1440)
 
             // The keys stop at the day's ends too.
             area.forceActiveFocus()
             keyClick(Qt.Key_Right)
-            compare(canvas.selectMinuteEnd, 1440)
+            compare(view.selectMinuteEnd, 1440)
             panToEnd(true)
             leftDrag(xInMinute(1), xInMinute(2))
             area.forceActiveFocus()
             keyClick(Qt.Key_Left, Qt.ShiftModifier)
             keyClick(Qt.Key_Left, Qt.ShiftModifier)
-            compare(canvas.selectMinuteStart, 0)
-            compare(canvas.selectMinuteEnd, 2)
+            compare(view.selectMinuteStart, 0)
+            compare(view.selectMinuteEnd, 2)
 
             // A typed time the day does not have is shown in red and not taken.
             var start = findChild(page, "txtStart")
@@ -424,7 +432,7 @@ Item {
             verify(!start.valid)
             keyClick(Qt.Key_Tab)
             compare(start.text, "00:00")
-            compare(canvas.selectMinuteStart, 0)
+            compare(view.selectMinuteStart, 0)
         }
 
         function test_downloadAsksForTheSelectedMinutes() {
@@ -437,7 +445,7 @@ Item {
             var box = findChild(page, "popDownload")
             var field = findChild(page, "txtDownload")
             mouseClick(findChild(page, "btnDownload"))
-            saveFileDialog.accept(saveFileDialog.currentFile) // the file offered: "download.mkv" here
+            standIn.acceptSave() // the file offered: "download.mkv" here
             tryCompare(box, "visible", true)
             compare(field.text, "Waiting ...")
             verify(field.readOnly)
@@ -471,18 +479,18 @@ Item {
             testServer.route("/ec2/recordedTimePeriods", 500, "broken", 0)
             findChild(page, "datePicker").selectedDate = new Date(2026, 11, 6)
             messageSpy.wait(5000)
-            verify(popMessage.message.length > 0)
-            popMessage.close()
+            verify(Notifier.message.length > 0)
+            Notifier.dismiss()
             // The page keeps what it had.
-            compare(canvas.selectMinuteStart, 700)
-            compare(canvas.selectMinuteEnd, 705)
+            compare(view.selectMinuteStart, 700)
+            compare(view.selectMinuteEnd, 705)
 
             messageSpy.clear()
             testServer.route("/ec2/recordedTimePeriods", 200, '{"error":"2","errorString":"No such camera"}', 0)
             findChild(page, "datePicker").selectedDate = new Date(2026, 11, 5)
             messageSpy.wait(5000)
-            compare(popMessage.message, "No such camera")
-            popMessage.close()
+            compare(Notifier.message, "No such camera")
+            Notifier.dismiss()
         }
 
         function test_retryAfterFailedStartup_data() {
@@ -532,7 +540,7 @@ Item {
 
         function markGroups() {
             pixels() // the groups are those of the last repaint
-            return canvas.markGroups.map(function (g) { return { x: Math.round(g.x), count: g.count } })
+            return view.markGroups.map(function (g) { return { x: Math.round(g.x), count: g.count } })
         }
 
         // The camera's receipts of the day as marks where they happened; those too close to tell apart
@@ -548,14 +556,29 @@ Item {
             compare(markGroups(), [{ x: Math.round(xOfMinute(720)), count: 2 },
                                    { x: Math.round(xOfMinute(750)), count: 1 }])
             compare(findChild(page, "lblMarksStatus").text, "3 receipts of this camera on this day")
+            // Clicked, a mark that stands for two lists them, and the one picked opens.
+            mouseClick(area, markGroups()[0].x, 4)
+            var picker = findChild(page, "popMarks")
+            tryCompare(picker, "opened", true)
+            var listed = findChild(page, "lstMarks")
+            compare(listed.count, 2)
+            tryVerify(function () { return listed.itemAtIndex(1) !== null })
+            verify(listed.itemAtIndex(1).text.indexOf("B") > 0, listed.itemAtIndex(1).text)
+            mouseClick(listed.itemAtIndex(1))
+            tryCompare(picker, "visible", false)
+            var opened = findChild(page, "popDetail")
+            tryCompare(opened, "opened", true)
+            compare(findChild(page, "txtContent").text, "B")
+            opened.close()
+            tryCompare(opened, "visible", false)
             for (var i = 0; i < 30; ++i)
                 mouseWheel(area, 100, midY(), 0, 120)
-            compare(canvas.zoomFactor, 40)
-            canvas.centreOn(720)
+            compare(view.zoomFactor, 40)
+            view.centreOn(720)
             var apart = markGroups()
             compare(apart.length, 2, JSON.stringify(apart)) // the third is now out of view
             compare(apart[0].count, 1)
-            fuzzyCompare(apart[1].x - apart[0].x, 20 * canvas.xPerSec, 1)
+            fuzzyCompare(apart[1].x - apart[0].x, 20 * view.xPerSec, 1)
 
             // Hovering a mark shows its time and first lines; clicking it opens the receipt with the
             // timeline's camera chosen.
@@ -571,7 +594,7 @@ Item {
             compare(findChild(page, "cbStream").currentValue, "cam-1")
             detail.close()
             // Marks take no part in the selection.
-            compare(canvas.selectMinuteStart, -1)
+            compare(view.selectMinuteStart, -1)
         }
 
         // A POS server that fails leaves the timeline working and says so in one line, not in a box.
@@ -583,7 +606,7 @@ Item {
             tryVerify(function () { return status.text.indexOf("Receipts could not be loaded") === 0 }, 5000)
             compare(findChild(page, "receiptMarks").count, 0)
             leftDrag(xInMinute(700), xInMinute(705))
-            compare(canvas.selectMinuteEnd, 705)
+            compare(view.selectMinuteEnd, 705)
             compare(messageSpy.count, 0)
         }
 
@@ -622,11 +645,11 @@ Item {
             var at = (data.at.getTime() / 1000 - findChild(page, "dayClock").startSecs) / 60
             var x = xOfMinute(at)
             verify(x >= 0 && x < canvas.width, x)
-            verify(canvas.minuteStart === 0 || Math.abs(x - canvas.width / 2) < canvas.xPerMinute, x)
+            verify(view.minuteStart === 0 || Math.abs(x - canvas.width / 2) < view.xPerMinute, x)
 
             testServer.route("/hls/cam-2.mkv", 200, "clip", 0)
             mouseClick(findChild(page, "btnDownload"))
-            saveFileDialog.accept(saveFileDialog.currentFile)
+            standIn.acceptSave()
             tryVerify(function () { return testServer.lastTarget().indexOf("/hls/") === 0 }, 5000)
             compare(testServer.lastTarget(),
                     "/hls/cam-2.mkv?pos=" + data.first.getTime() + "&duration=" + data.duration + "&hi=1")
@@ -644,10 +667,10 @@ Item {
             mouseClick(list.itemAtIndex(1))
             loadedSpy.wait(5000)
             verify(testServer.targets().some(function (target) { return target.indexOf("cameraId=cam-2&") > 0 }))
-            fuzzyCompare(canvas.zoomFactor, 12.96, 1e-9)
-            fuzzyCompare(canvas.xOffset, 100, 1e-9)
-            compare(canvas.selectMinuteStart, 740)
-            compare(canvas.selectMinuteEnd, 744)
+            fuzzyCompare(view.zoomFactor, 12.96, 1e-9)
+            fuzzyCompare(view.xOffset, 100, 1e-9)
+            compare(view.selectMinuteStart, 740)
+            compare(view.selectMinuteEnd, 744)
         }
     }
 

@@ -18,9 +18,11 @@ Item {
             waitForRendering(window.contentItem)
             var pop = findChild(window, "popMessage")
             verify(pop, "popMessage")
-            pop.message = "Something failed"
-            pop.open()
+            // Two messages at once: the box shows them one after the other, in the order they came.
+            Notifier.show("Something failed")
+            Notifier.show("Something else failed")
             tryCompare(pop, "opened", true)
+            compare(findChild(pop.contentItem, "popMessageText").text, "Something failed")
             keyClick(Qt.Key_Escape)
             wait(50)
             verify(pop.visible)
@@ -30,7 +32,11 @@ Item {
             var close = findChild(pop.contentItem, "popMessageClose")
             verify(close)
             mouseClick(close)
+            compare(findChild(pop.contentItem, "popMessageText").text, "Something else failed")
+            verify(pop.visible)
+            mouseClick(close)
             tryCompare(pop, "visible", false)
+            compare(Notifier.message, "")
         }
 
         function test_windowStartsOnLoginPage() {
