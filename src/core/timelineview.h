@@ -1,4 +1,7 @@
 #pragma once
+// Whole, not declared: moc then makes the models' pointer type known to QML with the properties, which a
+// first page would otherwise meet as an unknown property type.
+#include <QAbstractItemModel>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -7,7 +10,6 @@
 #include <QVector>
 
 class DayClock;
-class QAbstractItemModel;
 
 /// What the timeline shows and where: the stretch of the day in view at the zoom and pan chosen, the
 /// minutes selected, and where the ticks, the recorded periods and the receipt marks lie in pixels.
