@@ -147,7 +147,9 @@ QString explain(const QSslError &error, const QSslCertificate &peer)
         return Words::tr("%1 is not valid before %2. Check the date and time of this computer and of the server.")
             .arg(whose(certificate, peer), moment(certificate.effectiveDate()));
     case QSslError::HostNameMismatch: {
-        const QStringList names = describe(certificate).names;
+        QStringList names = describe(certificate).names;
+        if (names.isEmpty()) // an older certificate may name its server only as its common name
+            names = certificate.subjectInfo(QSslCertificate::CommonName);
         if (names.isEmpty())
             return Words::tr("The certificate does not name the address you connected to.");
         return Words::tr(
