@@ -111,8 +111,10 @@ std::string md5Hex(const std::string &data)
 
 std::string challenge(Scheme scheme, const Account &account)
 {
+    // Credentials are compared as the UTF-8 bytes the account was given in; RFC 7617 lets a Basic
+    // challenge say so, so that a client does not send Latin-1 instead.
     if (scheme == Scheme::Basic)
-        return "Basic realm=\"" + account.realm + "\"";
+        return "Basic realm=\"" + account.realm + "\", charset=\"UTF-8\"";
     return "Digest realm=\"" + account.realm + "\", nonce=\"" + newNonce() + "\", algorithm=MD5, qop=\"auth\"";
 }
 

@@ -7,7 +7,8 @@ struct Response;
 } // namespace httplib
 
 /// HTTP authentication for the simulated video server and the test servers:
-/// Basic, or Digest with MD5 and qop=auth, checked against one account.
+/// Basic, or Digest with MD5 and qop=auth, checked against one account whose user name and password
+/// are UTF-8 (RFC 7617, RFC 7616).
 namespace httpauth {
 
 enum class Scheme { Basic, Digest };

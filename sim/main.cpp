@@ -1,6 +1,7 @@
 #include "simdata.h"
 #include "simoptions.h"
 #include "simserver.h"
+#include "simtls.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -27,8 +28,9 @@ int fail(const QString &message, int code)
 
 int main(int argc, char **argv)
 {
-    // Only for decoding the arguments and the help text; the servers run on their own threads.
+    // Only for decoding the arguments, the help text and the data folder; the servers run on their own threads.
     QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tillmark-sim"));
 
     SimOptions options;
     QString message;
@@ -53,6 +55,19 @@ int main(int argc, char **argv)
     if (!options.clipFile.isEmpty() && !QFileInfo(options.clipFile).isReadable())
         return fail(QStringLiteral("cannot read %1").arg(options.clipFile), 2);
 
+    tlscert::Pem tls;
+    if (options.tls) {
+        QString note;
+        const auto pem = options.certificateFile.isEmpty()
+            ? simtls::ownCertificate(simtls::defaultFolder(), &note, &message)
+            : simtls::readFiles(options.certificateFile, options.keyFile, &message);
+        if (!pem)
+            return fail(message, 2);
+        if (!note.isEmpty())
+            std::fprintf(stderr, "tillmark-sim: %s\n", qPrintable(note));
+        tls = *pem;
+    }
+
     // Blocked before any server thread exists, so that every thread inherits the mask and only
     // sigwait() below takes the stop signals; a write to a client that has gone must not kill us.
     sigset_t stopSignals;
@@ -71,10 +86,13 @@ int main(int argc, char **argv)
         }).detach();
     }
 
-    SimServer server(std::move(options), std::move(site));
+    SimServer server(std::move(options), std::move(site), tls);
     std::string error;
     if (!server.start(&error))
         return fail(QString::fromStdString(error), 1);
+    // For the operator to compare with what the program shows before it is trusted.
+    if (!tls.certificate.empty())
+        std::printf("TLS certificate SHA-256 %s\n", tlscert::fingerprint(tls.certificate).c_str());
     std::printf("VMS listening on 127.0.0.1:%d\n", server.vmsPort());
     std::printf("POS listening on 127.0.0.1:%d\n", server.posPort());
     std::fflush(stdout);

@@ -97,8 +97,15 @@ ParseResult parseSimOptions(const QStringList &arguments, qint64 currentTimeMs, 
     const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Log every request to stderr."));
     const QCommandLineOption exitWithStdin(QStringLiteral("exit-with-stdin"),
         QStringLiteral("Stop when standard input ends (a parent that dies stops the servers too)."));
+    const QCommandLineOption tls(QStringLiteral("tls"),
+        QStringLiteral("Serve HTTPS on both ports, with --cert and --key or else with a self-signed certificate "
+                       "made on the first start and kept for later ones."));
+    const QCommandLineOption certificate(QStringLiteral("cert"),
+        QStringLiteral("With --tls: the server's certificate (PEM; any chain after it)."), QStringLiteral("file"));
+    const QCommandLineOption key(QStringLiteral("key"),
+        QStringLiteral("With --tls: the certificate's private key (PEM)."), QStringLiteral("file"));
     parser.addOptions({ help, vmsPort, posPort, user, password, auth, seed, days, now, tzOffset, receiptsFile, clipFile,
-        ffmpeg, font, fail, delayMs, delay, cut, stall, verbose, exitWithStdin });
+        ffmpeg, font, fail, delayMs, delay, cut, stall, verbose, exitWithStdin, tls, certificate, key });
 
     if (!parser.parse(arguments)) {
         *message = parser.errorText();
@@ -192,6 +199,18 @@ ParseResult parseSimOptions(const QStringList &arguments, qint64 currentTimeMs, 
     }
     options->verbose = parser.isSet(verbose);
     options->exitWithStdin = parser.isSet(exitWithStdin);
+
+    options->tls = parser.isSet(tls);
+    options->certificateFile = parser.value(certificate);
+    options->keyFile = parser.value(key);
+    if (parser.isSet(certificate) != parser.isSet(key)) {
+        *message = QStringLiteral("--cert and --key go together");
+        return ParseResult::Error;
+    }
+    if (parser.isSet(certificate) && !options->tls) {
+        *message = QStringLiteral("--cert and --key need --tls");
+        return ParseResult::Error;
+    }
     return ParseResult::Run;
 }
 

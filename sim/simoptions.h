@@ -38,6 +38,11 @@ struct SimOptions {
     std::vector<PathPattern> stalls;
     bool verbose = false;
     bool exitWithStdin = false;
+    /// HTTPS on both ports, with the certificate and key of these files or, when they are empty, the
+    /// simulator's own.
+    bool tls = false;
+    QString certificateFile;
+    QString keyFile;
 };
 
 enum class ParseResult { Run, Help, Error };

@@ -30,6 +30,7 @@ public:
     /// waits for both "listening on" lines. False when it exits or stays silent instead.
     bool start(const QStringList &arguments = {}, int timeoutMs = 20000)
     {
+        m_tls = arguments.contains(QStringLiteral("--tls"));
         // Should the test die without stopping it, the end of its input stops the simulator.
         QStringList all = arguments + QStringList { QStringLiteral("--exit-with-stdin") };
         if (!arguments.contains(QStringLiteral("--vms-port")))
@@ -40,6 +41,7 @@ public:
         if (!m_process.waitForStarted(timeoutMs))
             return false;
         static const QRegularExpression line(QStringLiteral("^(VMS|POS) listening on 127\\.0\\.0\\.1:(\\d+)$"));
+        static const QRegularExpression certificate(QStringLiteral("^TLS certificate SHA-256 ([0-9A-F:]+)$"));
         QDeadlineTimer deadline(timeoutMs);
         while (m_vmsPort == 0 || m_posPort == 0) {
             if (!m_process.canReadLine() && !m_process.waitForReadyRead(int(deadline.remainingTime())))
@@ -49,9 +51,19 @@ public:
                 const QRegularExpressionMatch match = line.match(text);
                 if (match.hasMatch())
                     (match.captured(1) == QLatin1String("VMS") ? m_vmsPort : m_posPort) = match.captured(2).toInt();
+                const QRegularExpressionMatch fingerprint = certificate.match(text);
+                if (fingerprint.hasMatch())
+                    m_fingerprint = fingerprint.captured(1);
             }
         }
         return true;
+    }
+
+    /// start() with HTTPS on both ports: the certificate of --cert and --key among the arguments, or else
+    /// the simulator's own, kept in the data folder of the environment (XDG_DATA_HOME) it is given.
+    bool startTls(const QStringList &arguments = {}, int timeoutMs = 20000)
+    {
+        return start(arguments + QStringList { QStringLiteral("--tls") }, timeoutMs);
     }
 
     /// Runs before every stop: a test lets go of the connections its process keeps open to the servers,
@@ -84,13 +96,20 @@ public:
 
     int vmsPort() const { return m_vmsPort; }
     int posPort() const { return m_posPort; }
-    QString vmsBase() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_vmsPort); }
-    QString posBase() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_posPort); }
+    /// "http://127.0.0.1:<port>", or "https://..." when started with TLS
+    QString vmsBase() const { return scheme() + QStringLiteral("://127.0.0.1:%1").arg(m_vmsPort); }
+    QString posBase() const { return scheme() + QStringLiteral("://127.0.0.1:%1").arg(m_posPort); }
+    /// The SHA-256 fingerprint of the certificate it serves, as it printed it; empty without TLS.
+    QString certificateFingerprint() const { return m_fingerprint; }
     qint64 pid() const { return m_process.processId(); }
     QProcess &process() { return m_process; }
 
 private:
+    QString scheme() const { return m_tls ? QStringLiteral("https") : QStringLiteral("http"); }
+
     QProcess m_process;
     int m_vmsPort = 0;
     int m_posPort = 0;
+    bool m_tls = false;
+    QString m_fingerprint;
 };

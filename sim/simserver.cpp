@@ -129,13 +129,20 @@ void StopSignal::wait()
     m_changed.wait(lock, [this] { return m_raised; });
 }
 
-SimServer::SimServer(SimOptions options, simdata::Site site)
+SimServer::SimServer(SimOptions options, simdata::Site site, const tlscert::Pem &tls)
     : m_options(std::move(options))
     , m_site(std::move(site))
     , m_started(std::chrono::steady_clock::now())
-    , m_vms(std::make_unique<httplib::Server>())
-    , m_pos(std::make_unique<httplib::Server>())
 {
+    if (!tls.certificate.empty()) {
+        m_vms = tlscert::httpsServer(tls, &m_tlsError);
+        m_pos = tlscert::httpsServer(tls, &m_tlsError);
+    }
+    // Without TLS, or when it failed (start() then says so), the plain servers keep the rest simple.
+    if (!m_vms || !m_pos) {
+        m_vms = std::make_unique<httplib::Server>();
+        m_pos = std::make_unique<httplib::Server>();
+    }
     setUpCommon(*m_vms, "VMS");
     setUpCommon(*m_pos, "POS");
     setUpVms();
@@ -155,6 +162,10 @@ qint64 SimServer::presentMs() const
 
 bool SimServer::start(std::string *error)
 {
+    if (!m_tlsError.empty()) {
+        *error = "no HTTPS: " + m_tlsError;
+        return false;
+    }
     auto bind = [&](httplib::Server &server, int wanted, const char *label) {
         const int port
             = wanted == 0 ? server.bind_to_any_port(Host) : (server.bind_to_port(Host, wanted) ? wanted : -1);

@@ -1,6 +1,7 @@
 #pragma once
 #include "simdata.h"
 #include "simoptions.h"
+#include "tlscert.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -37,12 +38,14 @@ private:
 class SimServer
 {
 public:
-    SimServer(SimOptions options, simdata::Site site);
+    /// Plain HTTP, or HTTPS with tls when it holds a certificate.
+    SimServer(SimOptions options, simdata::Site site, const tlscert::Pem &tls = {});
     ~SimServer();
     SimServer(const SimServer &) = delete;
     SimServer &operator=(const SimServer &) = delete;
 
-    /// Binds both ports and starts serving; false with a reason when a port cannot be had.
+    /// Binds both ports and starts serving; false with a reason when a port cannot be had (or TLS cannot
+    /// be set up with the certificate given).
     bool start(std::string *error);
     int vmsPort() const { return m_vmsPort; }
     int posPort() const { return m_posPort; }
@@ -78,4 +81,5 @@ private:
     std::thread m_posThread;
     int m_vmsPort = 0;
     int m_posPort = 0;
+    std::string m_tlsError;
 };

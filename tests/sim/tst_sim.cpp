@@ -1,5 +1,7 @@
 #include "simdata.h"
 #include "simprocess.h"
+#include "testcerts.h"
+#include "tlscert.h"
 
 #include <QAuthenticator>
 #include <QDir>
@@ -48,11 +50,15 @@ struct HttpResult {
     int challenges = 0;
     qint64 elapsedMs = 0;
     bool finished = false;
+    QList<QSslError> sslErrors;
+    QSslCertificate peer;
 };
 
-/// One GET on a fresh manager (no cached credentials), answering challenges when given credentials.
+/// One GET on a fresh manager (no cached credentials), answering challenges when given credentials
+/// and trusting, besides the system's, the certificate authorities given.
 /// The URL text is read the way the program reads its own URLs (tolerant mode).
-HttpResult get(const QString &url, const QString &user = {}, const QString &password = {}, int timeoutMs = 60000)
+HttpResult get(const QString &url, const QString &user = {}, const QString &password = {}, int timeoutMs = 60000,
+    const QList<QSslCertificate> &authorities = {})
 {
     QNetworkAccessManager manager;
     HttpResult result;
@@ -66,7 +72,19 @@ HttpResult get(const QString &url, const QString &user = {}, const QString &pass
         });
     QElapsedTimer timer;
     timer.start();
-    QNetworkReply *reply = manager.get(QNetworkRequest(QUrl(url, QUrl::TolerantMode)));
+    QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+    if (!authorities.isEmpty()) {
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.setCaCertificates(configuration.caCertificates() + authorities);
+        request.setSslConfiguration(configuration);
+    }
+    QNetworkReply *reply = manager.get(request);
+    QObject::connect(reply, &QNetworkReply::sslErrors, [&](const QList<QSslError> &errors) {
+        result.sslErrors = errors;
+        result.peer = reply->sslConfiguration().peerCertificate();
+    });
+    QObject::connect(
+        reply, &QNetworkReply::encrypted, [&] { result.peer = reply->sslConfiguration().peerCertificate(); });
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::readyRead, [&] { result.body += reply->readAll(); });
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
@@ -210,6 +228,10 @@ private slots:
 
     void authentication_data();
     void authentication();
+    void nonAsciiPassword_data();
+    void nonAsciiPassword();
+    void tlsOwnCertificate();
+    void tlsGivenCertificate();
     void serverTimeAndCameras();
     void recordedPeriods_data();
     void recordedPeriods();
@@ -251,6 +273,7 @@ private:
     SimProcess m_sim; ///< Digest with the default account
     simdata::Site m_site = expectedSite();
     QTemporaryDir m_dir;
+    TestCertificates m_certs;
 };
 
 void TestSim::initTestCase()
@@ -258,6 +281,7 @@ void TestSim::initTestCase()
     QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty(), "FFmpeg renders the clips");
     QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("ffprobe")).isEmpty(), "ffprobe checks the clips");
     QVERIFY(m_dir.isValid());
+    QVERIFY2(m_certs.isValid(), qPrintable(m_certs.error()));
     QVERIFY(m_sim.start(siteArguments));
 }
 
@@ -271,7 +295,8 @@ void TestSim::authentication_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("challenge");
     QTest::newRow("digest by default") << QStringList() << QByteArray("WWW-Authenticate: Digest realm=");
-    QTest::newRow("basic") << QStringList { "--auth", "basic" } << QByteArray("WWW-Authenticate: Basic realm=");
+    QTest::newRow("basic") << QStringList { "--auth", "basic" }
+                           << QByteArray("WWW-Authenticate: Basic realm=\"Tillmark\", charset=\"UTF-8\"");
     QTest::newRow("another account") << QStringList { "--user", "Kassierer", "--password", "Zoellner & Co:1%" }
                                      << QByteArray("qop=\"auth\"");
 }
@@ -312,6 +337,123 @@ void TestSim::authentication()
     const HttpResult pos = get(sim.posBase() + "/poses/?text__icontains=zzzz");
     QCOMPARE(pos.status, 200);
     QCOMPARE(pos.challenges, 0);
+    QVERIFY(sim.stop());
+}
+
+void TestSim::nonAsciiPassword_data()
+{
+    QTest::addColumn<QString>("scheme");
+    QTest::newRow("digest") << "digest";
+    QTest::newRow("basic") << "basic";
+}
+
+void TestSim::nonAsciiPassword()
+{
+    QFETCH(QString, scheme);
+    const QString curlProgram = QStandardPaths::findExecutable(QStringLiteral("curl"));
+    QVERIFY2(!curlProgram.isEmpty(), "curl is the independent client here");
+    const QString password = QString::fromUtf8("P\xc3\xa4ssw\xc3\xb6rd1");
+    SimProcess sim;
+    QVERIFY(sim.start({ "--days", "1", "--auth", scheme, "--password", password }));
+    // curl sends the UTF-8 bytes of its arguments, as RFC 7616 and 7617 (with charset="UTF-8") want.
+    auto statusWith = [&](const QString &tried) {
+        QProcess curl;
+        curl.start(curlProgram,
+            { "-sS", "-o", "/dev/null", "-w", "%{http_code}", "--" + scheme, "--user", "admin:" + tried,
+                sim.vmsBase() + "/api/statistics" });
+        curl.waitForFinished(30000);
+        return curl.readAllStandardOutput();
+    };
+    QCOMPARE(statusWith(password), QByteArray("200"));
+    QCOMPARE(statusWith(QString::fromUtf8("P\xc3\xa4ssw\xc3\xb6rd2")), QByteArray("401"));
+    QCOMPARE(statusWith(QStringLiteral("Passwrd1")), QByteArray("401"));
+    QVERIFY(sim.stop());
+}
+
+void TestSim::tlsOwnCertificate()
+{
+    QTemporaryDir data;
+    QVERIFY(data.isValid());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
+    const QString kept = data.filePath(QStringLiteral("tillmark-sim/tls.pem"));
+    auto keptFingerprint = [&] {
+        QFile file(kept);
+        return file.open(QIODevice::ReadOnly)
+            ? QString::fromStdString(tlscert::fingerprint(file.readAll().toStdString()))
+            : QString();
+    };
+
+    QString first;
+    for (int start = 0; start < 2; ++start) {
+        SimProcess sim;
+        sim.process().setProcessEnvironment(environment);
+        QVERIFY(sim.startTls({ "--days", "1" }));
+        QVERIFY(sim.vmsBase().startsWith(QLatin1String("https://127.0.0.1:")));
+        QVERIFY(!sim.certificateFingerprint().isEmpty());
+        QCOMPARE(sim.certificateFingerprint(), keptFingerprint());
+        // Kept, so that a certificate pinned against it stays good after a restart.
+        if (start == 0)
+            first = sim.certificateFingerprint();
+        QCOMPARE(sim.certificateFingerprint(), first);
+        QCOMPARE(QFile::permissions(kept) & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+
+        // Trusted, it serves both names the program may be given, on both ports.
+        const QList<QSslCertificate> own = QSslCertificate::fromPath(kept);
+        QCOMPARE(own.size(), 1);
+        for (const QString &host : { QStringLiteral("127.0.0.1"), QStringLiteral("localhost") }) {
+            const HttpResult vms = get(QStringLiteral("https://%1:%2/api/statistics").arg(host).arg(sim.vmsPort()),
+                User, Password, 60000, own);
+            QVERIFY2(vms.sslErrors.isEmpty(), qPrintable(host + ": " + vms.sslErrors.value(0).errorString()));
+            QCOMPARE(vms.status, 200);
+            QCOMPARE(QString::fromLatin1(vms.peer.digest(QCryptographicHash::Sha256).toHex(':').toUpper()), first);
+            const HttpResult pos
+                = get(QStringLiteral("https://%1:%2/poses/?text__icontains=zzzz").arg(host).arg(sim.posPort()), {}, {},
+                    60000, own);
+            QVERIFY(pos.sslErrors.isEmpty());
+            QCOMPARE(pos.status, 200);
+        }
+        // Not trusted, it is merely self-signed: nothing else is wrong with it.
+        const HttpResult untrusted = get(sim.vmsBase() + "/api/statistics", User, Password);
+        QCOMPARE(untrusted.sslErrors.size(), 1);
+        QCOMPARE(untrusted.sslErrors.first().error(), QSslError::SelfSignedCertificate);
+        QCOMPARE(untrusted.error, QNetworkReply::SslHandshakeFailedError);
+        QVERIFY(sim.stop());
+    }
+
+    // One that has run out, or that cannot be read, is replaced.
+    for (const QByteArray &stale : { m_certs.expired.certificate + m_certs.expired.key, QByteArray("garbage") }) {
+        QFile file(kept);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(stale);
+        file.close();
+        SimProcess sim;
+        sim.process().setProcessEnvironment(environment);
+        QVERIFY(sim.startTls({ "--days", "1" }));
+        QVERIFY(!sim.certificateFingerprint().isEmpty());
+        QCOMPARE(sim.certificateFingerprint(), keptFingerprint());
+        QVERIFY(sim.certificateFingerprint() != QString::fromStdString(tlscert::fingerprint(stale.toStdString())));
+        QVERIFY(sim.stop());
+        QVERIFY(sim.process().readAllStandardError().contains("made a new one"));
+    }
+}
+
+void TestSim::tlsGivenCertificate()
+{
+    SimProcess sim;
+    QVERIFY(sim.startTls({ "--days", "1", "--cert", m_certs.issued.certificateFile, "--key", m_certs.issued.keyFile,
+        "--auth", "basic" }));
+    QCOMPARE(sim.certificateFingerprint(),
+        QString::fromStdString(tlscert::fingerprint(m_certs.issued.certificate.toStdString())));
+    const HttpResult vms
+        = get(sim.vmsBase() + "/api/statistics", User, Password, 60000, { m_certs.authority.sslCertificate() });
+    QVERIFY(vms.sslErrors.isEmpty());
+    QCOMPARE(vms.status, 200);
+    QCOMPARE(vms.challenges, 1);
+    const HttpResult pos
+        = get(sim.posBase() + "/poses/?text__icontains=zzzz", {}, {}, 60000, { m_certs.authority.sslCertificate() });
+    QVERIFY(pos.sslErrors.isEmpty());
+    QCOMPARE(pos.status, 200);
     QVERIFY(sim.stop());
 }
 
@@ -900,21 +1042,42 @@ void TestSim::startupErrors_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("takePort");
-    QTest::newRow("VMS port in use") << QStringList { "--vms-port", "PORT" } << true;
-    QTest::newRow("POS port in use") << QStringList { "--pos-port", "PORT" } << true;
-    QTest::newRow("VMS port of the running simulator") << QStringList { "--vms-port", "SIMVMS" } << false;
-    QTest::newRow("POS port of the running simulator") << QStringList { "--pos-port", "SIMPOS" } << false;
-    QTest::newRow("unknown option") << QStringList { "--colour" } << false;
-    QTest::newRow("no days") << QStringList { "--days", "0" } << false;
-    QTest::newRow("fail without status") << QStringList { "--fail", "/poses/" } << false;
-    QTest::newRow("missing receipts file") << QStringList { "--receipts-file", "/nonexistent/r.json" } << false;
-    QTest::newRow("missing clip file") << QStringList { "--clip-file", "/nonexistent/c.mkv" } << false;
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("VMS port in use") << QStringList { "--vms-port", "PORT" } << true << 1 << QByteArray("VMS");
+    QTest::newRow("POS port in use") << QStringList { "--pos-port", "PORT" } << true << 1 << QByteArray("POS");
+    QTest::newRow("VMS port of the running simulator")
+        << QStringList { "--vms-port", "SIMVMS" } << false << 1 << QByteArray("port in use");
+    QTest::newRow("POS port of the running simulator")
+        << QStringList { "--pos-port", "SIMPOS" } << false << 1 << QByteArray("port in use");
+    QTest::newRow("unknown option") << QStringList { "--colour" } << false << 2 << QByteArray("colour");
+    QTest::newRow("no days") << QStringList { "--days", "0" } << false << 2 << QByteArray("--days");
+    QTest::newRow("fail without status") << QStringList { "--fail", "/poses/" } << false << 2 << QByteArray("--fail");
+    QTest::newRow("missing receipts file")
+        << QStringList { "--receipts-file", "/nonexistent/r.json" } << false << 2 << QByteArray("/nonexistent/r.json");
+    QTest::newRow("missing clip file") << QStringList { "--clip-file", "/nonexistent/c.mkv" } << false << 2
+                                       << QByteArray("/nonexistent/c.mkv");
+    QTest::newRow("certificate without key") << QStringList { "--tls", "--cert", "CERTS/issued.crt" } << false << 2
+                                             << QByteArray("--cert and --key go together");
+    QTest::newRow("certificate without TLS") << QStringList { "--cert", "CERTS/issued.crt", "--key",
+        "CERTS/issued.key" } << false << 2 << QByteArray("need --tls");
+    QTest::newRow("missing certificate file") << QStringList { "--tls", "--cert", "/nonexistent/c.crt", "--key",
+        "CERTS/issued.key" } << false << 2 << QByteArray("cannot read /nonexistent/c.crt");
+    QTest::newRow("key of another certificate") << QStringList { "--tls", "--cert", "CERTS/issued.crt", "--key",
+        "CERTS/self-signed.key" } << false << 2 << QByteArray("does not belong to the certificate");
+    QTest::newRow("key given as the certificate") << QStringList { "--tls", "--cert", "CERTS/issued.key", "--key",
+        "CERTS/issued.key" } << false << 2 << QByteArray("no PEM certificate");
+    QTest::newRow("certificate given as the key") << QStringList { "--tls", "--cert", "CERTS/issued.crt", "--key",
+        "CERTS/issued.crt" } << false << 2 << QByteArray("no PEM private key");
 }
 
 void TestSim::startupErrors()
 {
     QFETCH(QStringList, arguments);
     QFETCH(bool, takePort);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, message);
+    arguments.replaceInStrings(QStringLiteral("CERTS"), m_certs.folder());
     QTcpServer occupant;
     if (takePort) {
         QVERIFY(occupant.listen(QHostAddress::LocalHost, 0));
@@ -925,8 +1088,9 @@ void TestSim::startupErrors()
     SimProcess sim;
     QVERIFY(!sim.start(arguments, 10000));
     QVERIFY(sim.waitForExit());
-    QVERIFY(sim.process().exitCode() != 0);
-    QVERIFY(sim.process().readAllStandardError().startsWith("tillmark-sim: "));
+    QCOMPARE(sim.process().exitCode(), exitCode);
+    const QByteArray error = sim.process().readAllStandardError();
+    QVERIFY2(error.startsWith("tillmark-sim: ") && error.contains(message), error.constData());
     QVERIFY(sim.vmsPort() == 0 || sim.posPort() == 0); // never both "listening" lines
 }
 

@@ -1,13 +1,44 @@
 #include "testserver.h"
 #include "testutil.h"
 
+#include "tlscert.h"
+
 #include <httplib.h>
+
+#include <QFile>
+#include <QtGlobal>
 
 #include <algorithm>
 #include <chrono>
 
+TestServer::Tls TestServer::Tls::fromFiles(const QString &certificatePath, const QString &keyPath)
+{
+    QFile certificate(certificatePath);
+    QFile key(keyPath);
+    if (!certificate.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly))
+        return {};
+    return { certificate.readAll(), key.readAll() };
+}
+
 TestServer::TestServer()
     : m_server(std::make_unique<httplib::Server>())
+{
+    serve(0);
+}
+
+TestServer::TestServer(const Tls &tls, int port)
+    : m_tls(true)
+{
+    std::string error;
+    m_server = tlscert::httpsServer({ tls.certificate.toStdString(), tls.key.toStdString() }, &error);
+    if (!m_server) {
+        qWarning("TestServer: no HTTPS: %s", error.c_str());
+        return;
+    }
+    serve(port);
+}
+
+void TestServer::serve(int port)
 {
     m_server->Get(".*", [this](const httplib::Request &request, httplib::Response &response) {
         // Counted as the handler returns, whichever way: what it set is then sent.
@@ -82,7 +113,12 @@ TestServer::TestServer()
             response.set_content(body->toStdString(), reply.contentType.c_str());
         }
     });
-    m_port = m_server->bind_to_any_port("127.0.0.1");
+    m_port
+        = port == 0 ? m_server->bind_to_any_port("127.0.0.1") : (m_server->bind_to_port("127.0.0.1", port) ? port : -1);
+    if (m_port < 0) {
+        qWarning("TestServer: cannot listen on 127.0.0.1:%d", port);
+        return;
+    }
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
     // stop() does nothing until the accept loop runs, so a server stopped at once would never end.
     while (!m_server->is_running())
@@ -93,8 +129,15 @@ TestServer::~TestServer()
 {
     closeServerConnections();
     releaseStalled();
-    m_server->stop();
-    m_thread.join();
+    if (m_thread.joinable()) {
+        m_server->stop();
+        m_thread.join();
+    }
+}
+
+bool TestServer::isListening() const
+{
+    return m_port > 0;
 }
 
 int TestServer::port() const
@@ -104,7 +147,7 @@ int TestServer::port() const
 
 QString TestServer::base() const
 {
-    return QStringLiteral("http://") + hostPort();
+    return (m_tls ? QStringLiteral("https://") : QStringLiteral("http://")) + hostPort();
 }
 
 QString TestServer::hostPort() const

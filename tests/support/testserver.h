@@ -16,12 +16,19 @@ namespace httplib {
 class Server;
 }
 
-/// A scripted HTTP server on 127.0.0.1 and a free port, for tests: each path answers as told
+/// A scripted HTTP or HTTPS server on 127.0.0.1 and a free port, for tests: each path answers as told
 /// (status, body, delay, no length, a cut connection, silence, an authentication challenge),
 /// and every request it got is recorded.
 class TestServer
 {
 public:
+    /// The certificate (the server's own first, then any chain) and its private key, as PEM.
+    struct Tls {
+        QByteArray certificate;
+        QByteArray key;
+        /// Empty (and so refused by the server) when a file cannot be read.
+        static Tls fromFiles(const QString &certificatePath, const QString &keyPath);
+    };
     struct Reply {
         int status = 200;
         QByteArray body;
@@ -42,12 +49,16 @@ public:
     };
 
     TestServer();
+    /// HTTPS with this certificate, on port (0: a free one). A certificate that cannot be used or a
+    /// port that cannot be had leave the server not listening, with the reason given as a warning.
+    explicit TestServer(const Tls &tls, int port = 0);
     ~TestServer();
     TestServer(const TestServer &) = delete;
     TestServer &operator=(const TestServer &) = delete;
 
+    bool isListening() const;
     int port() const;
-    /// "http://127.0.0.1:<port>"
+    /// "http://127.0.0.1:<port>", or "https://..." with TLS
     QString base() const;
     /// "127.0.0.1:<port>", the form the login page takes
     QString hostPort() const;
@@ -71,11 +82,12 @@ public:
     void releaseStalled();
 
 private:
-    Reply replyFor(const std::string &path) const;
+    void serve(int port);
 
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
-    int m_port = 0;
+    int m_port = -1;
+    bool m_tls = false;
     mutable std::mutex m_mutex;
     std::condition_variable m_stallReleased;
     bool m_released = false;
