@@ -148,7 +148,7 @@ void TestE2eTimeline::selectAndDownload()
     QSignalSpy loaded(recordings, &RecordingsList::loadingFinished);
     click(delegate);
     QCOMPARE(list->property("currentIndex").toInt(), row);
-    QVERIFY(loaded.wait(20000));
+    QVERIFY(loaded.count() > 0 || loaded.wait(20000)); // the answer may come within the click
     QVERIFY(pane->property("visible").toBool());
 
     // The simulated site's day, picked on the calendar.
