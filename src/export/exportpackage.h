@@ -1,5 +1,6 @@
 #pragma once
 #include "core/common.h"
+#include "core/files.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -46,9 +47,6 @@ QString videoPathIn(const QString &folder, const QString &cameraName, const QDat
 /// Where an export of a camera's window is first suggested, in suggestedVideoFolder().
 QString suggestedVideoPath(const QString &cameraName, const QDateTime &from, const QDateTime &to);
 
-/// One line of a checksum file as sha256sum writes it, so that "sha256sum -c" reads it.
-QByteArray checksumLine(const QString &hex, const QString &fileName);
-
 /// The entries of a checksum file in sha256sum's format: file name and hex digest. Lines that are no
 /// such entry are left out.
 QList<QPair<QString, QString>> parseChecksums(const QByteArray &text);
@@ -60,9 +58,6 @@ QByteArray receiptsTrack(const QDateTime &start, qint64 lengthMs, const QList<Po
 /// FFmpeg metadata with the review copy's chapters: one from the start of the clip, then one at each
 /// receipt's time, titled with that time and the receipt's first line.
 QByteArray receiptChapters(const QDateTime &start, qint64 lengthMs, const QList<PosData> &records);
-
-/// Writes all of bytes to path and closes it; the file's error text when that failed, else empty.
-QString writeWholeFile(const QString &path, const QByteArray &bytes);
 
 /// Hashes files a slice per turn of the event loop, so that the window keeps answering while a large
 /// file is read. Ends with finished().
