@@ -279,20 +279,28 @@ FocusScope {
             clip: true
             focus: true
             model: receiptModel
-            currentIndex: receiptModel.current
-            highlightFollowsCurrentItem: true
             Accessible.role: Accessible.List
             Accessible.name: qsTr("Receipts in this clip") + I18n.localeNotify
             Keys.onPressed: pane.handleKey(event)
             Keys.onReturnPressed: pane.seekToReceipt(currentIndex)
             Keys.onEnterPressed: pane.seekToReceipt(currentIndex)
             ScrollBar.vertical: ScrollBar {}
+            // Follows playback; the arrows still choose another row for Return.
+            Connections {
+                target: receiptModel
+                function onCurrentChanged() {
+                    lstReceipts.currentIndex = receiptModel.current
+                }
+            }
 
             delegate: ItemDelegate {
                 objectName: "receiptRow"
                 width: lstReceipts.width
                 // The receipt playback last passed.
                 highlighted: index === receiptModel.current
+                // The list's current row has the keys: Space plays and pauses here too, rather than
+                // pressing the row.
+                Keys.onPressed: pane.handleKey(event)
                 text: timeText + "  " + preview
                 Accessible.name: timeText + " " + preview
                 onClicked: {

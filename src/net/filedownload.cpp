@@ -139,6 +139,7 @@ bool FileDownload::store(const QByteArray &data)
     // Hashed as written, so that the digest is that of the file without reading it again.
     if (m_hash)
         m_hash->addData(data);
+    emit stored(m_written);
     return true;
 }
 

@@ -11,8 +11,10 @@ ClipFeed::ClipFeed(QObject *parent)
     : QObject(parent)
     , m_download(std::make_unique<FileDownload>())
 {
+    connect(
+        m_download.get(), &FileDownload::stored, this, [this](qint64 written) { m_file->arrived(written, m_total); });
     connect(m_download.get(), &FileDownload::progress, this, [this](qint64 received, qint64 total) {
-        // written() counts what is on disk, which is what a reader may read.
+        m_total = total;
         m_file->arrived(m_download->written(), total);
         emit progress(received, total);
     });

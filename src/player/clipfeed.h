@@ -45,5 +45,7 @@ private:
     std::unique_ptr<FileDownload> m_download;
     std::shared_ptr<GrowingFile> m_file;
     QString m_error;
+    /// What the server announced, -1 until known.
+    qint64 m_total = -1;
     bool m_complete = false;
 };

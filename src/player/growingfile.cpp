@@ -122,9 +122,14 @@ int64_t GrowingFile::Reader::seek(int64_t offset)
 {
     if (offset < 0)
         return -1;
-    if (offset > m_position && !waitFor(offset)) {
+    {
+        // A seek past what has arrived fails at once rather than waiting for the bytes between: the
+        // demuxer then does without what lies there (an index at the end of the clip) and goes on
+        // with what it has, instead of holding playback until the whole clip is in.
         std::lock_guard<std::mutex> lock(m_file->m_mutex);
-        if (m_cancelled || m_file->m_state != State::Complete)
+        if (m_cancelled || m_file->m_state == State::Closed)
+            return -1;
+        if (offset > m_file->m_arrived && m_file->m_state != State::Complete)
             return -1;
     }
     m_position = offset;

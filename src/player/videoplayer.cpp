@@ -199,10 +199,7 @@ void VideoPlayer::setSubtitleScript(const QByteArray &script)
     if (script == m_subtitleScript)
         return;
     m_subtitleScript = script;
-    if (m_mpv && m_fileLoaded) {
-        mpvCommand({ QStringLiteral("sub-remove") });
-        addSubtitles();
-    }
+    replaceSubtitles();
 }
 
 QByteArray VideoPlayer::subtitleScript() const
@@ -396,6 +393,9 @@ void VideoPlayer::start(std::shared_ptr<GrowingFile> file, double startSeconds, 
         { "input-default-bindings", QStringLiteral("no") },
         { "input-vo-keyboard", QStringLiteral("no") },
         { "osc", QStringLiteral("no") },
+        { "load-stats-overlay", QStringLiteral("no") },
+        { "load-osd-console", QStringLiteral("no") },
+        { "load-auto-profiles", QStringLiteral("no") },
         { "vo", QStringLiteral("libmpv") },
         { "hwdec", QStringLiteral("no") },
         { "audio", QStringLiteral("no") },
@@ -418,7 +418,12 @@ void VideoPlayer::start(std::shared_ptr<GrowingFile> file, double startSeconds, 
     };
     for (const auto &option : options)
         setMpvOption(option.first, option.second);
-    mpv_request_log_messages(m_mpv, "warn");
+    // Loaded with the clip, so that the first frame already carries the receipts.
+    if (!m_subtitleScript.isEmpty())
+        setMpvOptionList("sub-files", { kReceiptsUri.arg(++m_subtitleCount) });
+    // Warnings and errors go to the log; TILLMARK_MPV_LOG ("v", "debug") asks for more when a clip misbehaves.
+    const QByteArray logLevel = qEnvironmentVariableIsSet("TILLMARK_MPV_LOG") ? qgetenv("TILLMARK_MPV_LOG") : "warn";
+    mpv_request_log_messages(m_mpv, logLevel.constData());
     if (mpv_initialize(m_mpv) < 0) {
         stopMpv();
         setErrorText(tr("The player could not be started (libmpv)."));
@@ -703,7 +708,6 @@ void VideoPlayer::handleEvent(const mpv_event &event)
     }
     case MPV_EVENT_FILE_LOADED:
         m_fileLoaded = true;
-        addSubtitles();
         break;
     case MPV_EVENT_PLAYBACK_RESTART: {
         // mpv has shown the frame the seek asked for by now; its time is read here, where the
@@ -842,9 +846,12 @@ void VideoPlayer::onFeedFailed(const QString &message)
     setErrorText(message);
 }
 
-void VideoPlayer::addSubtitles()
+void VideoPlayer::replaceSubtitles()
 {
-    if (!m_mpv || m_subtitleScript.isEmpty())
+    if (!m_mpv || !m_fileLoaded)
+        return;
+    mpvCommand({ QStringLiteral("sub-remove") });
+    if (m_subtitleScript.isEmpty())
         return;
     {
         std::lock_guard<std::mutex> lock(m_sources->mutex);
@@ -857,8 +864,32 @@ void VideoPlayer::addSubtitles()
 void VideoPlayer::setMpvOption(const char *name, const QString &value)
 {
     m_handed << QStringLiteral("option %1=%2").arg(QLatin1String(name), value);
-    if (mpv_set_option_string(m_mpv, name, value.toUtf8().constData()) < 0)
-        qWarning() << "mpv refused the option" << name << value;
+    const int refused = mpv_set_option_string(m_mpv, name, value.toUtf8().constData());
+    if (refused < 0)
+        qWarning() << "mpv refused the option" << name << value << mpv_error_string(refused);
+}
+
+void VideoPlayer::setMpvOptionList(const char *name, const QStringList &values)
+{
+    // As a list node: given as text, mpv would split the items at the colons of their URLs.
+    m_handed << QStringLiteral("option %1=%2").arg(QLatin1String(name), values.join(QLatin1Char(',')));
+    std::vector<QByteArray> bytes;
+    std::vector<mpv_node> items;
+    for (const QString &value : values)
+        bytes.push_back(value.toUtf8());
+    for (QByteArray &value : bytes) {
+        mpv_node item {};
+        item.format = MPV_FORMAT_STRING;
+        item.u.string = value.data();
+        items.push_back(item);
+    }
+    mpv_node_list list { int(items.size()), items.data(), nullptr };
+    mpv_node node {};
+    node.format = MPV_FORMAT_NODE_ARRAY;
+    node.u.list = &list;
+    const int refused = mpv_set_option(m_mpv, name, MPV_FORMAT_NODE, &node);
+    if (refused < 0)
+        qWarning() << "mpv refused the option" << name << values << mpv_error_string(refused);
 }
 
 void VideoPlayer::setMpvProperty(const char *name, const QString &value)

@@ -158,12 +158,14 @@ private:
     void draw();
     void setErrorText(const QString &text);
     void onFeedFailed(const QString &message);
-    void addSubtitles();
+    /// Puts the current script in the place of the one mpv shows.
+    void replaceSubtitles();
     void finishStill(quint64 id, int mpvError);
     void resetState();
 
     // Every call into mpv goes through these, and is recorded.
     void setMpvOption(const char *name, const QString &value);
+    void setMpvOptionList(const char *name, const QStringList &values);
     void setMpvProperty(const char *name, const QString &value);
     void mpvCommand(const QStringList &arguments, quint64 replyId = 0);
 
