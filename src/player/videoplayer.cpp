@@ -31,6 +31,10 @@
 #include <mutex>
 #include <vector>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 
 const char kProtocol[] = "tillmark";
@@ -483,6 +487,11 @@ void VideoPlayer::stopMpv()
     if (m_mpv) {
         mpv_terminate_destroy(m_mpv);
         m_mpv = nullptr;
+#ifdef __GLIBC__
+        // The decoder's threads freed their frames into heaps of their own, which glibc keeps for the
+        // process; handed back here, so that a closed player holds no decoder memory.
+        malloc_trim(0);
+#endif
     }
     m_sources.reset();
     m_wakeups.reset();
