@@ -4,9 +4,12 @@ import QtQuick.Layouts 1.15
 import Tillmark 1.0
 
 // The review player: the clip of a receipt's window with the receipts drawn as the export burns them
-// in, the receipts beside it, and every action on a key as well as on a button. The caller opens it
-// (openClip or openFile), gives the receipts (receipts.setRows or setReceipts) and the script
-// (video.setSubtitleText), and connects saveStillRequested, exportRequested and closeRequested.
+// in, the receipts beside it, and every action on a key as well as on a button. The caller gives the
+// receipts and the clip's first instant (receipts.setRows, or setReceipts from C++; the time under the
+// picture is given in that date-time's zone or offset), the script (video.setSubtitleText or
+// setSubtitleFile: the bytes the export burns in), what a still records (video.cameraId, cameraName,
+// clipRequest), opens it (openClip or openFile) and connects saveStillRequested, exportRequested and
+// closeRequested.
 FocusScope {
     id: pane
     objectName: "reviewPlayer"
@@ -108,6 +111,8 @@ FocusScope {
                     objectName: "video"
                     anchors.fill: parent
                     subtitlesVisible: chkReceipts.checked
+                    // The still's time, from the same start as the time under the picture.
+                    clipStart: receiptModel.clipStart
                 }
                 Label {
                     objectName: "lblPlayerMessage"

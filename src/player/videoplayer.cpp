@@ -114,10 +114,11 @@ private:
     MemoryStream m_stream;
 };
 
+/// The machine's local time with its offset, as the export's manifest gives it.
 QString localText(const QDateTime &at)
 {
-    // In the zone the caller gave the clip's start in: the camera's, where the caller knows it.
-    return at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    const QDateTime local = at.toLocalTime();
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 
 } // namespace
@@ -214,6 +215,15 @@ QByteArray VideoPlayer::subtitleScript() const
 void VideoPlayer::setSubtitleText(const QString &script)
 {
     setSubtitleScript(script.toUtf8());
+}
+
+bool VideoPlayer::setSubtitleFile(const QString &path)
+{
+    QFile file(path.startsWith(QLatin1String("file:")) ? QUrl(path).toLocalFile() : path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    setSubtitleScript(file.readAll());
+    return true;
 }
 
 bool VideoPlayer::isOpen() const

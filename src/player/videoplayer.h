@@ -112,6 +112,9 @@ public:
     Q_INVOKABLE void speedDown();
     /// setSubtitleScript() for QML, from the script's text.
     Q_INVOKABLE void setSubtitleText(const QString &script);
+    /// setSubtitleScript() with the bytes of a script file (the export's "sub.ass"); false, and the
+    /// script left as it was, when the file cannot be read.
+    Q_INVOKABLE bool setSubtitleFile(const QString &path);
     /// Saves the frame on the picture as NAME.png at the clip's own resolution, with or without the
     /// receipts as drawn, beside NAME.json (camera, the frame's time, receipt, clip request, version)
     /// and NAME.sha256 over both. path: "DIR/NAME", "DIR/NAME.png" or its file URL. Ends with
