@@ -96,21 +96,6 @@ double ffmpegByHand(const QString &clip, const QStringList &encoder, const QStri
     return bench::ffmpegByHand(clip, QStringLiteral("sub.ass"), encoder, output, 180, ok, cpuS);
 }
 
-/// 180 s of 1080p at 25 fps: FFmpeg's test picture with sensor-like noise, H.264 at about 4 Mbit/s.
-bool makeClip(const QString &path)
-{
-    std::printf("making %s (a few minutes, once) ...\n", qPrintable(path));
-    std::fflush(stdout);
-    QProcess ffmpeg;
-    ffmpeg.start(Merger::programName(),
-        { "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=s=1920x1080:r=25:d=180,noise=alls=6:allf=t", "-c:v",
-            "libx264", "-preset", "veryfast", "-b:v", "4M", "-maxrate", "5M", "-bufsize", "8M", "-g", "50", "-pix_fmt",
-            "yuv420p", "-f", "matroska", path + ".part" });
-    if (!ffmpeg.waitForFinished(60 * 60 * 1000) || ffmpeg.exitCode() != 0)
-        return false;
-    return QFile::rename(path + ".part", path);
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -136,7 +121,8 @@ int main(int argc, char *argv[])
     }
     QString clip = parser.isSet(clipOption) ? QFileInfo(parser.value(clipOption)).absoluteFilePath()
                                             : QDir(parser.value(where)).absoluteFilePath(KeptClip);
-    if (!QFileInfo::exists(clip) && (parser.isSet(clipOption) || !makeClip(clip))) {
+    if (!QFileInfo::exists(clip)
+        && (parser.isSet(clipOption) || !bench::makeTestClip(clip, QStringLiteral("1920x1080"), 180, 4000))) {
         std::fprintf(stderr, "no clip at %s\n", qPrintable(clip));
         return 1;
     }

@@ -88,6 +88,25 @@ inline double ffmpegByHand(const QString &clip, const QString &script, const QSt
     return ms;
 }
 
+/// A camera's picture for the benchmarks: FFmpeg's test picture with sensor-like noise at size ("1920x1080"),
+/// 25 frames a second, H.264 at kbits kbit/s with a key frame every two seconds, as Matroska. Made beside
+/// path and renamed into place once whole, so that a run cut short leaves no half clip to be taken for one.
+inline bool makeTestClip(const QString &path, const QString &size, int seconds, int kbits)
+{
+    std::printf("making %s (a few minutes, once) ...\n", qPrintable(path));
+    std::fflush(stdout);
+    QProcess ffmpeg;
+    ffmpeg.start(Merger::programName(),
+        { "-v", "error", "-y", "-f", "lavfi", "-i",
+            QStringLiteral("testsrc2=s=%1:r=25:d=%2,noise=alls=6:allf=t").arg(size).arg(seconds), "-c:v", "libx264",
+            "-preset", "veryfast", "-b:v", QStringLiteral("%1k").arg(kbits), "-maxrate",
+            QStringLiteral("%1k").arg(kbits * 5 / 4), "-bufsize", QStringLiteral("%1k").arg(kbits * 2), "-g", "50",
+            "-pix_fmt", "yuv420p", "-f", "matroska", path + ".part" });
+    if (!ffmpeg.waitForFinished(60 * 60 * 1000) || ffmpeg.exitCode() != 0)
+        return false;
+    return QFile::rename(path + ".part", path);
+}
+
 /// A fresh directory under where, made the working directory, with the diagnostics going to "logs.txt"
 /// in it as in the program; null (and said) when there can be none.
 inline std::unique_ptr<QTemporaryDir> workIn(const QString &where)

@@ -8,6 +8,8 @@ packages=(
     build-essential cmake pkg-config clang-format clang libclang-rt-14-dev
     qtbase5-dev qtdeclarative5-dev qtquickcontrols2-5-dev libqt5opengl5-dev
     libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
+    # the review player
+    libmpv-dev
     # QML modules the interface imports at run time
     qml-module-qtquick2 qml-module-qtquick-controls2 qml-module-qtquick-controls
     qml-module-qtquick-window2 qml-module-qtquick-layouts qml-module-qt-labs-platform

@@ -13,6 +13,8 @@
 #include "net/vmsclient.h"
 #include "export/exportcontroller.h"
 #include "export/merger.h"
+#include "player/playerreceipts.h"
+#include "player/videoplayer.h"
 #include "pos/posdownloader.h"
 #include "pos/possearching.h"
 #include "pos/receiptmarks.h"
@@ -100,6 +102,8 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
     qmlRegisterUncreatableType<ExportQueue>(
         kUri, 1, 0, "ExportQueue", QStringLiteral("ExportController holds the queue"));
     qmlRegisterType<ReceiptMarks>(kUri, 1, 0, "ReceiptMarks");
+    qmlRegisterType<VideoPlayer>(kUri, 1, 0, "VideoPlayer");
+    qmlRegisterType<PlayerReceipts>(kUri, 1, 0, "PlayerReceipts");
 }
 
 int runMainWindow(QCoreApplication &app, const QUrl &url)

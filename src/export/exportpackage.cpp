@@ -167,20 +167,6 @@ QString suggestedVideoPath(const QString &cameraName, const QDateTime &from, con
     return videoPathIn(suggestedVideoFolder(), cameraName, from, to);
 }
 
-QByteArray checksumLine(const QString &hex, const QString &fileName)
-{
-    // sha256sum marks a line whose name needs escaping with a leading backslash.
-    QString name = fileName;
-    const bool escaped
-        = name.contains(QLatin1Char('\\')) || name.contains(QLatin1Char('\n')) || name.contains(QLatin1Char('\r'));
-    if (escaped) {
-        name.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-        name.replace(QLatin1Char('\n'), QLatin1String("\\n"));
-        name.replace(QLatin1Char('\r'), QLatin1String("\\r"));
-    }
-    return (escaped ? QByteArray("\\") : QByteArray()) + hex.toLatin1() + "  " + name.toUtf8() + '\n';
-}
-
 QList<QPair<QString, QString>> parseChecksums(const QByteArray &text)
 {
     QList<QPair<QString, QString>> entries;

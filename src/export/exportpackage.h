@@ -1,7 +1,7 @@
 #pragma once
 #include "core/common.h"
+#include "core/files.h"
 #include "core/sha256.h"
-#include "core/wholefile.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -44,9 +44,6 @@ QString videoPathIn(const QString &folder, const QString &cameraName, const QDat
 
 /// Where an export of a camera's window is first suggested, in suggestedVideoFolder().
 QString suggestedVideoPath(const QString &cameraName, const QDateTime &from, const QDateTime &to);
-
-/// One line of a checksum file as sha256sum writes it, so that "sha256sum -c" reads it.
-QByteArray checksumLine(const QString &hex, const QString &fileName);
 
 /// The entries of a checksum file in sha256sum's format: file name and hex digest. Lines that are no
 /// such entry are left out.

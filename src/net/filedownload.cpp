@@ -158,6 +158,7 @@ bool FileDownload::store(const QByteArray &data)
     // Hashed as written, so that the digest is that of the file without reading it again.
     if (m_hash && !m_hash->addData(data))
         m_waitingForHash = true;
+    emit stored(m_written);
     return true;
 }
 

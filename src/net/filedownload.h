@@ -45,6 +45,10 @@ public:
 signals:
     /// Bytes received so far and the total the server announced, -1 when it announced none.
     void progress(qint64 received, qint64 total);
+    /// Bytes are in the file: written() of them in all. Unlike progress(), which the network layer
+    /// reports at most every so often, this comes for every write, so that a reader of the growing
+    /// file learns of the last bytes before a pause too.
+    void stored(qint64 written);
     void succeeded();
     void failed(const QString &message);
     void cancelled();

@@ -1,6 +1,6 @@
 #include "pos/posdownloader.h"
 
-#include "core/wholefile.h"
+#include "core/files.h"
 #include "net/posclient.h"
 #include "net/request.h"
 

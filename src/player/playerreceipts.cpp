@@ -1,0 +1,160 @@
+#include "player/playerreceipts.h"
+
+#include "core/property.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+/// A jump lands this far from a receipt's target at most and still counts as being there, so that
+/// Page Up while playing goes to the receipt before rather than back to the one just jumped to.
+constexpr double kAtTargetSeconds = 1.0;
+
+} // namespace
+
+PlayerReceipts::PlayerReceipts(QObject *parent)
+    : RowListModel(
+        { { OffsetRole, QByteArrayLiteral("offsetSeconds") }, { TimeTextRole, QByteArrayLiteral("timeText") },
+            { ContentRole, QByteArrayLiteral("content") }, { PreviewRole, QByteArrayLiteral("preview") } },
+        parent)
+{
+}
+
+void PlayerReceipts::setReceipts(const QList<PosData> &records, const QDateTime &clipStart)
+{
+    QList<Row> rows;
+    for (const PosData &record : records)
+        rows.append({ record.createdAt.isValid() ? clipStart.msecsTo(record.createdAt) / 1000.0 : 0.0, record });
+    std::stable_sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.offset < b.offset; });
+    m_clipStart = clipStart;
+    replaceRows(m_rows, rows);
+    emit countChanged();
+    updateCurrent();
+}
+
+void PlayerReceipts::setRows(const QVariantList &rows, const QDateTime &clipStart)
+{
+    QList<PosData> records;
+    for (const QVariant &row : rows) {
+        const QVariantMap map = row.toMap();
+        PosData record;
+        record.content = map.value(QStringLiteral("posContent")).toString();
+        record.createdAt = map.value(QStringLiteral("posCreatedAt")).toDateTime();
+        records.append(record);
+    }
+    setReceipts(records, clipStart);
+}
+
+QList<double> PlayerReceipts::offsets() const
+{
+    QList<double> all;
+    for (const Row &row : m_rows)
+        all.append(row.offset);
+    return all;
+}
+
+int PlayerReceipts::count() const
+{
+    return m_rows.size();
+}
+
+double PlayerReceipts::position() const
+{
+    return m_position;
+}
+
+void PlayerReceipts::setPosition(double seconds)
+{
+    if (seconds == m_position)
+        return;
+    m_position = seconds;
+    emit positionChanged();
+    updateCurrent();
+}
+
+int PlayerReceipts::current() const
+{
+    return m_current;
+}
+
+QDateTime PlayerReceipts::clipStart() const
+{
+    return m_clipStart;
+}
+
+double PlayerReceipts::seekTarget(int row) const
+{
+    if (row < 0 || row >= m_rows.size())
+        return 0;
+    return std::max(0.0, m_rows.at(row).offset - kLeadSeconds);
+}
+
+int PlayerReceipts::nextRow(double seconds) const
+{
+    for (int row = 0; row < m_rows.size(); ++row) {
+        if (seekTarget(row) > seconds + kAtTargetSeconds)
+            return row;
+    }
+    return -1;
+}
+
+int PlayerReceipts::previousRow(double seconds) const
+{
+    for (int row = m_rows.size() - 1; row >= 0; --row) {
+        if (seekTarget(row) < seconds - kAtTargetSeconds)
+            return row;
+    }
+    return -1;
+}
+
+QString PlayerReceipts::wallTime(double seconds) const
+{
+    if (!m_clipStart.isValid())
+        return QString();
+    // Tenths cut, not rounded: the time shown is never later than the frame's.
+    const QDateTime at = m_clipStart.addMSecs(qint64(std::floor(seconds * 10)) * 100);
+    return at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.")) + QString::number(at.time().msec() / 100);
+}
+
+QVariantMap PlayerReceipts::receipt(int row) const
+{
+    if (row < 0 || row >= m_rows.size())
+        return {};
+    const PosData &record = m_rows.at(row).record;
+    return { { QStringLiteral("receivedAt"), record.createdAt.toString(Qt::ISODateWithMs) },
+        { QStringLiteral("text"), record.content } };
+}
+
+int PlayerReceipts::size() const
+{
+    return m_rows.size();
+}
+
+QVariant PlayerReceipts::value(int row, int role) const
+{
+    const Row &r = m_rows.at(row);
+    switch (role) {
+    case OffsetRole:
+        return r.offset;
+    case TimeTextRole:
+        return r.record.createdAt.isValid() && m_clipStart.isValid()
+            ? r.record.createdAt.toOffsetFromUtc(m_clipStart.offsetFromUtc()).toString(QStringLiteral("HH:mm:ss"))
+            : QString();
+    case ContentRole:
+        return r.record.content;
+    case PreviewRole:
+        return r.record.content.section(QLatin1Char('\n'), 0, 0).trimmed();
+    }
+    return QVariant();
+}
+
+void PlayerReceipts::updateCurrent()
+{
+    // A receipt counts as passed from its own time on; a thousandth of a second covers the frame
+    // whose time is the receipt's, which the player reports as a double.
+    int passed = -1;
+    for (int row = 0; row < m_rows.size() && m_rows.at(row).offset <= m_position + 0.001; ++row)
+        passed = row;
+    updateProperty(m_current, passed, this, &PlayerReceipts::currentChanged);
+}
