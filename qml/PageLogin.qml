@@ -9,11 +9,19 @@ Page {
     // Screen readers name the page by its title.
     title: qsTr("Login") + I18n.localeNotify
 
-    // What the fields start with; after a log-out, what was typed before it.
-    property string posHost: "localhost:8000"
-    property string host: "localhost:7001"
-    property string userName: "admin"
-    property string password: "Pelmo4826"
+    // What the fields start with: the settings (the servers and user of the last login, or the
+    // program's defaults); after a log-out, what was typed before it. A plain HTTP server is shown as
+    // "host:port", as it is typed.
+    function shown(base) {
+        return base.replace(/^http:\/\//, "")
+    }
+    property string posHost: shown(AppState.posBase)
+    property string host: shown(AppState.base)
+    property string userName: AppState.user
+    property string password: AppState.password
+
+    // A login stopped by a certificate not trusted yet is tried again once the operator trusts it.
+    property bool waitingForTrust: false
 
     signal loggedIn()
 
@@ -22,8 +30,9 @@ Page {
 
     function login() {
         txtError.text = ""
-        AppState.posBase = "http://%1".arg(txtPosHost.text)
-        AppState.base = "http://%1".arg(txtHost.text)
+        waitingForTrust = false
+        AppState.posBase = PosClient.baseFor(txtPosHost.text)
+        AppState.base = VmsClient.baseFor(txtHost.text)
         AppState.user = txtUsername.text
         AppState.password = txtPassword.text
         apiCall.testLogin()
@@ -32,8 +41,26 @@ Page {
     ApiCall {
         id: apiCall
         objectName: "apiCall"
-        onErrorOccured: txtError.text = message
-        onLoggedIn: page.loggedIn()
+        onErrorOccured: {
+            txtError.text = message
+            page.waitingForTrust = CertificateTrust.asking
+        }
+        onLoggedIn: {
+            AppState.rememberConnection()
+            page.loggedIn()
+        }
+    }
+
+    Connections {
+        target: CertificateTrust
+        function onTrusted(server) {
+            if (page.waitingForTrust)
+                page.login()
+        }
+        function onQuestionChanged() {
+            if (!CertificateTrust.asking && page.waitingForTrust)
+                page.waitingForTrust = false
+        }
     }
 
     GridLayout {
@@ -94,9 +121,34 @@ Page {
             Accessible.passwordEdit: true
         }
 
+        // The server takes the password in the clear: said before it is typed again.
+        Label {
+            id: lblBasicInClear
+            objectName: "lblBasicInClear"
+            Layout.columnSpan: 2
+            Layout.maximumWidth: 400
+            visible: VmsClient.basicInClear && VmsClient.baseFor(txtHost.text) === AppState.base
+                     && !AppState.base.startsWith("https://")
+            color: "darkorange"
+            wrapMode: Text.Wrap
+            text: VmsClient.basicInClearText + I18n.localeNotify
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
+        }
+
         RowLayout {
             Layout.columnSpan: 2
             Layout.alignment: Qt.AlignRight
+            // The certificates trusted so far for servers the system does not trust, forgotten: each is
+            // shown again the next time.
+            Button {
+                objectName: "btnForgetCertificates"
+                visible: CertificateTrust.trustedCount > 0
+                flat: true
+                text: qsTr("Forget trusted certificates (%1)").arg(CertificateTrust.trustedCount) + I18n.localeNotify
+                Accessible.description: qsTr("Each server's certificate is shown again for you to trust on the next connection") + I18n.localeNotify
+                onClicked: CertificateTrust.forgetAll()
+            }
             Label {
                 id: txtError
                 objectName: "txtError"

@@ -79,6 +79,18 @@ Page {
         })
     }
 
+    // What a certificate not trusted yet stopped (the receipts of the day, on the POS server that the
+    // login did not meet) is asked for again once the operator trusts it.
+    Connections {
+        target: CertificateTrust
+        function onTrusted(server) {
+            if (page.loadError !== "")
+                page.retry()
+            else
+                page.loadDay()
+        }
+    }
+
     Component.onCompleted: {
         // Work starts at the camera list: the arrow keys pick a camera at once.
         lstStreams.forceActiveFocus()

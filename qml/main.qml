@@ -189,4 +189,17 @@ ApplicationWindow {
     AppDialogs {
         id: appDialogs
     }
+
+    // A server's certificate the system does not trust, for the operator to look at.
+    CertificateQuestion { }
+
+    // Found out during the login: said at once, wherever the operator is by then; the login page says it
+    // too, before the password is typed again.
+    Connections {
+        target: VmsClient
+        function onBasicInClearChanged() {
+            if (VmsClient.basicInClear)
+                Notifier.show(VmsClient.basicInClearText)
+        }
+    }
 }

@@ -9,6 +9,8 @@
 #include "core/rowselection.h"
 #include "core/timelineview.h"
 #include "core/utils.h"
+#include "core/settingsfile.h"
+#include "net/certificatetrust.h"
 #include "net/posclient.h"
 #include "net/vmsclient.h"
 #include "export/exportcontroller.h"
@@ -54,6 +56,9 @@ Singletons createSingletons()
     Singletons s;
     s.i18n = new I18n();
     s.appState = new AppState();
+    // The servers and the user of the last login, where one was saved.
+    s.appState->loadConnection(settingsFile());
+    s.trust = CertificateTrust::shared();
     s.vms = VmsClient::shared();
     s.pos = PosClient::shared();
     s.streamsList = new StreamsList();
@@ -81,6 +86,7 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
     // the clients of the two servers, which the login page and the questions about them use
     registerSingleton(singletons.vms, "VmsClient", use);
     registerSingleton(singletons.pos, "PosClient", use);
+    registerSingleton(singletons.trust, "CertificateTrust", use);
     registerSingleton(singletons.exports, "Exports", use);
     registerSingleton(singletons.notifier, "Notifier", use);
 

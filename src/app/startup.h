@@ -1,6 +1,7 @@
 #pragma once
 
 class AppState;
+class CertificateTrust;
 class ExportController;
 class I18n;
 class PosClient;
@@ -23,6 +24,8 @@ struct Singletons {
     /// that the pages make asks through these.
     VmsClient *vms = nullptr;
     PosClient *pos = nullptr;
+    /// The certificates the operator trusts, for both clients.
+    CertificateTrust *trust = nullptr;
     ExportController *exports = nullptr;
     Notifier *notifier = nullptr;
 };

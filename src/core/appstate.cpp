@@ -1,6 +1,17 @@
 #include "core/appstate.h"
 
 #include "core/property.h"
+#include "core/settingsfile.h"
+
+#include <QSettings>
+
+namespace {
+
+const char *const kPosKey = "connection/pos";
+const char *const kVmsKey = "connection/vms";
+const char *const kUserKey = "connection/user";
+
+} // namespace
 
 AppState *AppState::s_inst = nullptr;
 
@@ -102,4 +113,24 @@ void AppState::setCurrentFile(QFile *file)
 void AppState::setCurrentFilePath(QString path)
 {
     m_currentFilePath = std::move(path);
+}
+
+void AppState::loadConnection(QSettings &file)
+{
+    setPosBase(file.value(QLatin1String(kPosKey), m_posBase).toString());
+    setBase(file.value(QLatin1String(kVmsKey), m_base).toString());
+    setUser(file.value(QLatin1String(kUserKey), m_user).toString());
+}
+
+void AppState::saveConnection(QSettings &file) const
+{
+    file.setValue(QLatin1String(kPosKey), m_posBase);
+    file.setValue(QLatin1String(kVmsKey), m_base);
+    file.setValue(QLatin1String(kUserKey), m_user);
+    file.sync();
+}
+
+void AppState::rememberConnection() const
+{
+    saveConnection(settingsFile());
 }

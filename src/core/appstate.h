@@ -5,6 +5,7 @@
 #include <optional>
 
 class QFile;
+class QSettings;
 
 /// Connection settings shared by every request, and the file of the running clip download.
 class AppState : public QObject
@@ -43,6 +44,13 @@ public:
     /// Not owned: the clip download opens and destroys the file.
     void setCurrentFile(QFile *file);
     void setCurrentFilePath(QString path);
+
+    /// The two servers (with their schemes) and the user name as the last login saved them, where it did;
+    /// the password is never saved.
+    void loadConnection(QSettings &file);
+    void saveConnection(QSettings &file) const;
+    /// saveConnection() into the program's settings file, for the login page once a login has worked.
+    Q_INVOKABLE void rememberConnection() const;
 
 signals:
     void posBaseChanged();

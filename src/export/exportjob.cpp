@@ -31,6 +31,14 @@ QString withoutUserInfo(const QString &url)
     return QUrl(url, QUrl::TolerantMode).adjusted(QUrl::RemoveUserInfo).toString();
 }
 
+QJsonObject transport(const QString &base, const QString &fingerprint)
+{
+    QJsonObject said { { "scheme", QUrl(base, QUrl::TolerantMode).scheme() } };
+    if (!fingerprint.isEmpty())
+        said.insert("certificateSha256", fingerprint);
+    return said;
+}
+
 QString megabytes(qint64 bytes)
 {
     return QString::number(bytes / 1e6, 'f', 1);
@@ -141,6 +149,7 @@ void ExportJob::startWork()
     });
     connect(&m_work->download, &FileDownload::succeeded, this, [this] {
         m_originalDigest = m_work->download.sha256();
+        m_clipFingerprint = m_work->download.peerFingerprint();
         startEncoding();
     });
     connect(&m_work->download, &FileDownload::failed, this,
@@ -230,6 +239,7 @@ void ExportJob::onReceipts()
     if (m_state != Receipts)
         return;
     m_records = m_work->receipts.records();
+    m_posFingerprint = m_work->receipts.peerFingerprint();
     const QByteArray script = m_work->receipts.script();
     m_scriptDigest = Sha256::ofBytes(script);
     // The package keeps the script; FFmpeg draws this job's own copy, in a folder no other export writes.
@@ -396,6 +406,10 @@ QJsonObject ExportJob::manifest(const QString &videoDigest) const
         { "ffmpeg",
             QJsonObject { { "version", m_ffmpegVersion }, { "arguments", QJsonArray::fromStringList(m_arguments) } } },
         { "servers", QJsonObject { { "vms", withoutUserInfo(m_vmsBase) }, { "pos", withoutUserInfo(m_posBase) } } },
+        // How the data crossed the network: for HTTPS, the certificate it came through.
+        { "transport",
+            QJsonObject { { "vms", transport(m_vmsBase, m_clipFingerprint) },
+                { "pos", transport(m_posBase, m_posFingerprint) } } },
         { "camera", QJsonObject { { "id", m_order.camera.id }, { "name", m_order.camera.name } } },
         { "window",
             QJsonObject { { "startUtc", m_from.toUTC().toString(Qt::ISODateWithMs) },

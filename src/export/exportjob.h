@@ -150,6 +150,9 @@ private:
     QStringList m_arguments;
     QString m_scriptDigest;
     QString m_originalDigest;
+    /// The certificates the receipts and the clip came through; empty over plain HTTP.
+    QString m_posFingerprint;
+    QString m_clipFingerprint;
     /// The package files this job has written (or had FFmpeg write), removed again unless it ends Done.
     QStringList m_written;
 

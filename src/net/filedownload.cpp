@@ -1,6 +1,7 @@
 #include "net/filedownload.h"
 
 #include "core/sha256.h"
+#include "net/certificatetrust.h"
 #include "net/request.h"
 #include "net/serverclient.h"
 
@@ -39,6 +40,7 @@ bool FileDownload::start(ServerClient &client, const QString &urlText, const QSt
     m_file = std::move(file);
     m_written = 0;
     m_sha256.clear();
+    m_peerFingerprint.clear();
     m_hash.reset(); // nothing of an earlier transfer
     if (m_hashing) {
         m_hash = std::make_unique<BackgroundSha256>();
@@ -118,6 +120,11 @@ QNetworkReply *FileDownload::reply() const
     return m_reply;
 }
 
+QString FileDownload::peerFingerprint() const
+{
+    return m_peerFingerprint;
+}
+
 void FileDownload::onReadyRead()
 {
     if (m_file && m_reply && !m_waitingForHash)
@@ -169,6 +176,7 @@ void FileDownload::onFinished()
         return;
     reply->deleteLater();
     m_reply = nullptr;
+    m_peerFingerprint = CertificateTrust::fingerprintOf(reply);
     if (m_cancelling) {
         closeFile();
         m_hash.reset();

@@ -39,6 +39,9 @@ public:
     qint64 written() const;
     /// The transfer's reply while it runs, else null.
     QNetworkReply *reply() const;
+    /// The SHA-256 fingerprint of the certificate the bytes came through, once the transfer has ended;
+    /// empty over plain HTTP.
+    QString peerFingerprint() const;
     /// The SHA-256 of the bytes written, as hex, once succeeded() has come; else empty.
     QString sha256() const;
 
@@ -76,6 +79,7 @@ private:
     /// The transfer has ended well; the digest is still being made.
     bool m_finishing = false;
     QString m_sha256;
+    QString m_peerFingerprint;
     qint64 m_written = 0;
     bool m_cancelling = false;
 };

@@ -1,10 +1,12 @@
 #include "net/serverclient.h"
 
 #include "core/appstate.h"
+#include "net/certificatetrust.h"
 
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
+#include <QSslConfiguration>
 #include <QUrl>
 
 #include <memory>
@@ -12,6 +14,28 @@
 ServerClient::ServerClient(QObject *parent)
     : QObject(parent)
 {
+    setTrust(CertificateTrust::shared());
+}
+
+void ServerClient::setTrust(CertificateTrust *trust)
+{
+    if (m_trust)
+        m_trust->disconnect(this);
+    m_trust = trust;
+    // Qt remembers for a connection the errors it was told to ignore: a pin forgotten must be asked
+    // about again on a new one.
+    if (m_trust)
+        connect(m_trust, &CertificateTrust::trustedChanged, this, &ServerClient::forgetConnections);
+}
+
+bool ServerClient::isSecure()
+{
+    return base().startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+}
+
+QString ServerClient::baseFor(const QString &typed) const
+{
+    return normalisedBase(typed);
 }
 
 ServerClient::~ServerClient() = default;
@@ -57,6 +81,17 @@ void ServerClient::makeManager()
 {
     QNetworkAccessManager *old = m_manager;
     m_manager = new QNetworkAccessManager(this);
+    connect(m_manager, &QNetworkAccessManager::sslErrors, this,
+        [this](QNetworkReply *reply, const QList<QSslError> &errors) {
+            if (m_trust)
+                m_trust->checkErrors(reply, errors);
+            else
+                Request::abortWithReason(reply, errors.isEmpty() ? reply->errorString() : errors.first().errorString());
+        });
+    connect(m_manager, &QNetworkAccessManager::encrypted, this, [this](QNetworkReply *reply) {
+        if (m_trust)
+            m_trust->checkPinned(reply);
+    });
     prepareManager(*m_manager);
     if (old)
         retire(old);
@@ -84,6 +119,10 @@ QNetworkRequest ServerClient::request(const QString &urlText) const
 {
     QNetworkRequest request(QUrl(urlText, QUrl::TolerantMode));
     request.setTransferTimeout(Request::transferTimeoutMs());
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setProtocol(QSsl::TlsV1_2OrLater);
+    tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    request.setSslConfiguration(tls);
     return request;
 }
 

@@ -7,6 +7,7 @@
 #include <QString>
 
 class AppState;
+class CertificateTrust;
 class QNetworkReply;
 class QNetworkRequest;
 
@@ -18,10 +19,13 @@ class ServerClient : public QObject
     Q_OBJECT
     /// Scheme, host and port without a trailing slash, e.g. "http://localhost:7001".
     Q_PROPERTY(QString base READ base NOTIFY baseChanged)
+    /// The server is spoken to over HTTPS.
+    Q_PROPERTY(bool secure READ isSecure NOTIFY baseChanged)
 public:
     ~ServerClient() override;
 
     QString base();
+    bool isSecure();
     /// Stored as given ("http://host:port", "https://host:port"; see normalisedBase()).
     void setBase(const QString &base);
 
@@ -29,7 +33,8 @@ public:
     QNetworkAccessManager &manager();
 
     /// The request every GET of this client sends: the URL text parsed leniently, no header of its
-    /// own, the stall limit of the request path.
+    /// own, the stall limit of the request path, and the transport's security: TLS 1.2 or later, the
+    /// server's certificate checked against the system's trusted ones, then against the pins of trust.
     QNetworkRequest request(const QString &urlText) const;
     /// Sends a GET for urlText. The reply ends with an error once no data has arrived for
     /// Request::transferTimeoutMs().
@@ -47,6 +52,14 @@ public:
 
     /// Follow settings: what of them concerns this server is read at every request and every URL made.
     void followSettings(AppState *settings);
+
+    /// Who decides about certificates the system does not trust: CertificateTrust::shared() unless
+    /// another is given.
+    void setTrust(CertificateTrust *trust);
+
+    /// The base for what the operator typed: a scheme typed ("https://", "http://") is kept, a bare
+    /// "host:port" is plain HTTP as it always was; spaces and trailing slashes go.
+    Q_INVOKABLE QString baseFor(const QString &typed) const;
 
     /// "http://host:port" for a bare "host:port"; anything with a scheme unchanged, trailing slashes
     /// removed.
@@ -79,6 +92,7 @@ private:
     static void retire(QNetworkAccessManager *old);
 
     QNetworkAccessManager *m_manager = nullptr;
+    QPointer<CertificateTrust> m_trust;
     QString m_base;
     QPointer<AppState> m_settings;
     bool m_followsCurrentSettings = false;

@@ -3,6 +3,7 @@
 #include "core/appstate.h"
 
 #include <QAuthenticator>
+#include <QDebug>
 #include <QNetworkReply>
 #include <QUrl>
 
@@ -16,6 +17,7 @@ void VmsClient::prepareManager(QNetworkAccessManager &manager)
 {
     connect(&manager, &QNetworkAccessManager::authenticationRequired, this,
         [this](QNetworkReply *reply, QAuthenticator *authenticator) {
+            learnScheme(reply->url());
             answer(authenticator);
             emit challengeAnswered(reply);
         });
@@ -69,8 +71,53 @@ void VmsClient::forgetLogins()
 void VmsClient::answer(QAuthenticator *authenticator)
 {
     sync();
-    authenticator->setUser(m_user);
-    authenticator->setPassword(m_password);
+    authenticator->setUser(QString::fromLatin1(m_user.toUtf8()));
+    authenticator->setPassword(QString::fromLatin1(m_password.toUtf8()));
+}
+
+bool VmsClient::basicInClear() const
+{
+    return m_basicInClear;
+}
+
+QString VmsClient::basicInClearText() const
+{
+    return tr("This video server asks for Basic authentication over plain HTTP: the password crosses the "
+              "network readable by anyone on the way. Use https:// if the server offers it.");
+}
+
+void VmsClient::learnScheme(const QUrl &challenged)
+{
+    const QString server = challenged.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveUserInfo).toString();
+    if (server == m_schemeLearnedFor)
+        return;
+    m_schemeLearnedFor = server;
+    if (challenged.scheme() != QLatin1String("http")) {
+        setBasicInClear(false);
+        return;
+    }
+    // Qt's authenticator does not say which scheme the server asked for. The challenge itself does: asked
+    // for once more, without an account, its answer is the challenge.
+    if (!m_probe)
+        m_probe = new QNetworkAccessManager(this);
+    QNetworkReply *probe = m_probe->get(request(challenged.toString()));
+    connect(probe, &QNetworkReply::finished, this, [this, probe, server] {
+        probe->deleteLater();
+        if (server != m_schemeLearnedFor)
+            return;
+        const QByteArray challenge = probe->rawHeader("WWW-Authenticate").trimmed().toLower();
+        setBasicInClear(challenge.startsWith("basic"));
+    });
+}
+
+void VmsClient::setBasicInClear(bool value)
+{
+    if (value == m_basicInClear)
+        return;
+    m_basicInClear = value;
+    if (value)
+        qWarning() << "The video server asks for Basic authentication over plain HTTP:" << m_schemeLearnedFor;
+    emit basicInClearChanged();
 }
 
 void VmsClient::setServerTime(int timezoneOffsetMs, std::optional<qint64> clockOffsetMs)

@@ -2,6 +2,7 @@
 #include "net/serverclient.h"
 
 #include <QDateTime>
+#include <QUrl>
 #include <QString>
 
 #include <optional>
@@ -18,6 +19,10 @@ class VmsClient : public ServerClient
 {
     Q_OBJECT
     Q_PROPERTY(QString user READ user NOTIFY accountChanged)
+    /// The server asked for Basic authentication over plain HTTP: the password crossed the network readable.
+    Q_PROPERTY(bool basicInClear READ basicInClear NOTIFY basicInClearChanged)
+    /// What the operator is told about it.
+    Q_PROPERTY(QString basicInClearText READ basicInClearText CONSTANT)
 public:
     explicit VmsClient(QObject *parent = nullptr);
 
@@ -52,13 +57,24 @@ public:
     /// info. Only the design's FFmpeg call takes it: the program's own transfers never carry it.
     QString credentialedClipUrl(const QString &cameraId, const QDateTime &start, const QDateTime &end);
 
-    /// Answers a challenge with the account as it stands now.
+    /// Answers a challenge with the account as it stands now. The user name and password go out as
+    /// UTF-8, whatever the scheme (RFC 7616 for Digest, RFC 7617 for Basic): Qt's authenticator encodes
+    /// them as Latin-1, so it is handed the characters whose Latin-1 bytes are the UTF-8 ones. An ASCII
+    /// account is the same either way.
     void answer(QAuthenticator *authenticator);
+    bool basicInClear() const;
+    QString basicInClearText() const;
 
 signals:
     void accountChanged();
+    void basicInClearChanged();
     /// A challenge for reply has been answered with the account.
     void challengeAnswered(QNetworkReply *reply);
+
+private:
+    /// Finds out, once per server, whether the server that challenged asks for Basic over plain HTTP.
+    void learnScheme(const QUrl &challenged);
+    void setBasicInClear(bool value);
 
 protected:
     /// Base, user and password.
@@ -69,6 +85,9 @@ protected:
 private:
     QString m_user;
     QString m_password;
+    bool m_basicInClear = false;
+    QString m_schemeLearnedFor;
+    QNetworkAccessManager *m_probe = nullptr;
     int m_timezoneOffsetMs = 0;
     std::optional<qint64> m_clockOffsetMs;
 };

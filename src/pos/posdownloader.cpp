@@ -1,6 +1,7 @@
 #include "pos/posdownloader.h"
 
 #include "core/files.h"
+#include "net/certificatetrust.h"
 #include "net/posclient.h"
 #include "net/request.h"
 
@@ -11,6 +12,7 @@
 #include <QVector>
 
 #include <algorithm>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -278,6 +280,11 @@ bool PosDownloader::lastFailureWasWrite() const
     return m_lastFailureWasWrite;
 }
 
+QString PosDownloader::peerFingerprint() const
+{
+    return m_peerFingerprint;
+}
+
 QString PosDownloader::convertToASS(QDateTime start, const QList<PosData> &records) const
 {
     return _convertToAss(start, records);
@@ -301,10 +308,12 @@ void PosDownloader::download(QDateTime from, QDateTime to, QString streamId)
     const QString url = m_client->windowUrl(from, to);
     qDebug() << url;
     // Several downloads may run at once, each with its own window start and camera.
+    auto sent = std::make_shared<QPointer<QNetworkReply>>();
     QNetworkReply *reply = m_client->send(
         url, this,
-        [this, from, streamId](const QByteArray &body) {
+        [this, from, streamId, sent](const QByteArray &body) {
             m_replies.removeAll(nullptr);
+            const QString fingerprint = CertificateTrust::fingerprintOf(sent->data());
             QList<PosData> records = parsePosResult(body, streamId);
             QByteArray script = _convertToAss(from, records).toUtf8();
             QString error;
@@ -315,6 +324,7 @@ void PosDownloader::download(QDateTime from, QDateTime to, QString streamId)
             }
             m_records.swap(records);
             m_script.swap(script);
+            m_peerFingerprint = fingerprint;
             emit posDownloaded();
         },
         [this](const QString &message, QNetworkReply::NetworkError) {
@@ -322,6 +332,7 @@ void PosDownloader::download(QDateTime from, QDateTime to, QString streamId)
             m_lastFailureWasWrite = false;
             emit errorOccured(message);
         });
+    *sent = reply;
     m_replies.append(reply);
 }
 

@@ -52,6 +52,8 @@ public:
     void cancel();
     /// The last errorOccured() said that "sub.ass" could not be written, not that the server failed.
     bool lastFailureWasWrite() const;
+    /// The SHA-256 fingerprint of the certificate the records() came through; empty over plain HTTP.
+    QString peerFingerprint() const;
 
 public slots:
     void downloadByISODate(QDateTime from, QDateTime to, QString streamId);
@@ -70,5 +72,6 @@ private:
     QList<QPointer<QNetworkReply>> m_replies;
     QList<PosData> m_records;
     QByteArray m_script;
+    QString m_peerFingerprint;
     bool m_lastFailureWasWrite = false;
 };

@@ -41,11 +41,17 @@ Item {
             return page
         }
 
-        function test_defaults() {
+        // The fields start from the settings: the program's defaults, or what the last login saved; a
+        // plain HTTP server as it is typed, without its scheme.
+        function test_fieldsStartFromTheSettings() {
+            AppState.posBase = "http://pos.a:1"
+            AppState.base = "https://vms.b:2"
+            AppState.user = "clerk"
+            AppState.password = "Pelmo4826"
             var page = createTemporaryObject(loginComponent, root)
-            compare(findByName(page, "txtPosHost").text, "localhost:8000")
-            compare(findByName(page, "txtHost").text, "localhost:7001")
-            compare(findByName(page, "txtUsername").text, "admin")
+            compare(findByName(page, "txtPosHost").text, "pos.a:1")
+            compare(findByName(page, "txtHost").text, "https://vms.b:2")
+            compare(findByName(page, "txtUsername").text, "clerk")
             compare(findByName(page, "txtPassword").text, "Pelmo4826")
             compare(findByName(page, "txtPassword").echoMode, TextInput.Password)
         }
@@ -63,11 +69,16 @@ Item {
             loggedInSpy.wait(5000)
         }
 
-        function test_schemeIsNotCorrected() {
+        function test_schemeTypedIsKept_data() {
+            return [ { tag: "http", typed: "http://pos:8000", base: "http://pos:8000" },
+                     { tag: "https", typed: "https://pos:8443/", base: "https://pos:8443" } ]
+        }
+
+        function test_schemeTypedIsKept(data) {
             var page = makePage()
-            findByName(page, "txtPosHost").text = "http://pos:8000"
+            findByName(page, "txtPosHost").text = data.typed
             mouseClick(findByName(page, "btnLogin"))
-            compare(AppState.posBase, "http://http://pos:8000")
+            compare(AppState.posBase, data.base)
             loggedInSpy.wait(5000)
         }
 
