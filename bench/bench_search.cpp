@@ -1,5 +1,5 @@
 // Times reading a search reply of 20,000 transactions: parse, sort newest first and model reset,
-// beside Python's json module reading the same body.
+// beside Python's json module reading the same body. Target: the parse alone in at most 60 ms.
 
 #include "core/common.h"
 #include "pos/possearching.h"
@@ -57,6 +57,22 @@ QByteArray makeBody(int transactions)
     return QJsonDocument(array).toJson(QJsonDocument::Compact);
 }
 
+/// The best time of parsing the body alone: the previous result is released before the clock starts,
+/// as Python's json.loads figure holds no freeing either.
+double bestParseAlone(int runs, const QByteArray &body)
+{
+    double best = 1e300;
+    for (int run = 0; run < runs; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        const QList<PosData> records = parsePosResult(body, QString());
+        best = std::min(best, timer.nsecsElapsed() / 1e6);
+        if (records.size() != 20000)
+            std::printf("  the body read as %d records\n", int(records.size()));
+    }
+    return best;
+}
+
 double bestOf(int runs, const std::function<void()> &work)
 {
     double best = 1e300;
@@ -106,7 +122,7 @@ int main(int argc, char **argv)
     });
     PosSearching model;
     const double wholeMs = bestOf(runs, [&] { model.setRecordsFromBody(body); });
-    std::printf("  %-52s %8.1f ms\n", "parsePosResult", parseMs);
+    std::printf("  %-52s %8.1f ms  (the previous result released in the time)\n", "parsePosResult", parseMs);
     std::printf("  %-52s %8.1f ms\n", "sort newest first (copy included)", sortMs);
     std::printf("  %-52s %8.1f ms  (%d rows)\n", "parse + sort + model reset", wholeMs, model.rowCount());
 
@@ -122,5 +138,6 @@ int main(int argc, char **argv)
         QStringLiteral("import json,sys,time; d=sys.stdin.read(); t=time.perf_counter(); json.loads(d); "
                        "print('%.1f' % ((time.perf_counter()-t)*1000))"),
         "python3, json.loads timed inside");
+    std::printf("  %-52s %8.1f ms\n", "parsePosResult alone, the same bytes", bestParseAlone(runs, body));
     return 0;
 }

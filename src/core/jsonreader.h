@@ -1,0 +1,74 @@
+#pragma once
+#include <QLatin1String>
+#include <QString>
+
+/// A strict, single-pass JSON reader that goes from the bytes straight to the values a caller asks for,
+/// checking and skipping the rest without building a document.
+///
+/// It accepts exactly what QJsonDocument::fromJson of Qt 5.15 accepts, so that a reply the one refuses the
+/// other refuses too: a UTF-8 byte order mark at the very start; blanks (space, tab, CR, LF) between tokens;
+/// raw control characters inside strings; an unknown escape standing for the character after the
+/// backslash; \u escapes kept as UTF-16 units as they are, unpaired surrogates included; strictly
+/// well-formed UTF-8 (no overlong forms, no encoded surrogates, nothing above U+10FFFF); numbers as loose
+/// as "1." and ".5" but none that QByteArray::toDouble refuses ("1e400", "1e-400"); at most 1024 nested
+/// arrays and objects; nothing but blanks after the top-level value.
+///
+/// Usage: peek() tells what comes next; enterArray()/nextElement() and enterObject()/nextMember() walk
+/// containers; readString(), readScalarText() or skipValue() consume one value. Once the input is found
+/// wrong every call fails and ok() is false for good.
+class JsonReader
+{
+public:
+    enum class Kind { Array, Object, String, Other };
+
+    JsonReader(const char *begin, const char *end);
+
+    bool ok() const { return m_pos != nullptr; }
+    /// The kind of the next value (blanks skipped).
+    Kind peek();
+    /// Consumes the '[' of the next value, which peek() said is an array.
+    void enterArray();
+    /// True when the array entered last has another element (its separator consumed); false at its
+    /// end (the ']' consumed) or when the input is wrong.
+    bool nextElement();
+    /// Consumes the '{' of the next value, which peek() said is an object.
+    void enterObject();
+    /// True with the next member's key read and its ':' consumed; false at the end of the object or when
+    /// the input is wrong.
+    bool nextMember();
+    /// Whether the key of the member read last is this one (compared after its escapes are decoded).
+    bool keyIs(QLatin1String name) const;
+    /// The next value when it is a string; any other value is skipped and gives an empty string.
+    QString readString();
+    /// A string's text, or a number exactly as written; any other value is skipped and gives an empty string.
+    QString readScalarText();
+    void skipValue();
+    /// True when only blanks follow and nothing was wrong: the document was read whole.
+    bool finish();
+
+    /// Where the next value starts (blanks skipped); with position() after reading it, its bytes.
+    const char *valueStart();
+    const char *position() const { return m_pos; }
+    /// When the next value is these bytes, those of a value read earlier at the same depth, consumes it
+    /// and returns true: a value that repeats (a till and its cameras) need not be checked and decoded again.
+    bool skipRepeat(const char *bytes, int length);
+
+private:
+    void fail() { m_pos = nullptr; }
+    void skipBlanks();
+    /// Consumes a string, the opening quote already consumed; with out, decodes it there.
+    void scanString(QString *out);
+    /// Consumes a number token; its bytes in *start and *length.
+    void scanNumber(const char **start, int *length);
+    void skipContainer();
+    bool enterContainer();
+
+    const char *m_pos;
+    const char *m_end;
+    int m_depth = 0;
+    /// Whether the container entered last has given an element or member yet (a separator comes first).
+    bool m_first = false;
+    const char *m_key = nullptr;
+    int m_keyLength = 0;
+    bool m_keyEscaped = false;
+};
