@@ -138,6 +138,8 @@ int main(int argc, char **argv)
         QStringLiteral("import json,sys,time; d=sys.stdin.read(); t=time.perf_counter(); json.loads(d); "
                        "print('%.1f' % ((time.perf_counter()-t)*1000))"),
         "python3, json.loads timed inside");
-    std::printf("  %-52s %8.1f ms\n", "parsePosResult alone, the same bytes", bestParseAlone(runs, body));
+    const double aloneMs = bestParseAlone(runs, body);
+    std::printf("  %-52s %8.1f ms  (target: at most 60 ms, %s)\n", "parsePosResult alone, the same bytes", aloneMs,
+        aloneMs <= 60 ? "met" : "missed");
     return 0;
 }
