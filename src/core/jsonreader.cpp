@@ -312,14 +312,14 @@ void JsonReader::enterObject()
         fail();
 }
 
-bool JsonReader::nextElement()
+bool JsonReader::advance(char close)
 {
     skipBlanks();
     if (!m_pos || m_pos == m_end) {
         fail();
         return false;
     }
-    if (*m_pos == ']') {
+    if (*m_pos == close) {
         ++m_pos;
         --m_depth;
         m_first = false; // the container around has just had its element
@@ -332,7 +332,7 @@ bool JsonReader::nextElement()
         }
         ++m_pos;
         skipBlanks();
-        if (m_pos == m_end || *m_pos == ']') { // "[1,]"
+        if (m_pos == m_end || *m_pos == close) { // "[1,]"
             fail();
             return false;
         }
@@ -341,29 +341,16 @@ bool JsonReader::nextElement()
     return true;
 }
 
+bool JsonReader::nextElement()
+{
+    return advance(']');
+}
+
 bool JsonReader::nextMember()
 {
-    skipBlanks();
-    if (!m_pos || m_pos == m_end) {
-        fail();
+    if (!advance('}'))
         return false;
-    }
-    if (*m_pos == '}') {
-        ++m_pos;
-        --m_depth;
-        m_first = false;
-        return false;
-    }
-    if (!m_first) {
-        if (*m_pos != ',') {
-            fail();
-            return false;
-        }
-        ++m_pos;
-        skipBlanks();
-    }
-    m_first = false;
-    if (m_pos == m_end || *m_pos != '"') {
+    if (*m_pos != '"') {
         fail();
         return false;
     }

@@ -62,6 +62,9 @@ private:
     void scanNumber(const char **start, int *length);
     void skipContainer();
     bool enterContainer();
+    /// Past the separator before the next element or member of the container entered last, which ends in
+    /// close: true when one follows; false at its end (close consumed) or when the input is wrong.
+    bool advance(char close);
 
     const char *m_pos;
     const char *m_end;
