@@ -185,10 +185,18 @@ template <bool Write> const char *decodeString(const char *p, const char *end, c
                 continue;
             }
             default:
-                // Any other character stands for itself ("\"", "\\", "\/", and "\x" for x), but only an
-                // ASCII one: a backslash before a multi-byte character is refused.
-                if (escaped >= 0x80)
-                    return nullptr;
+                // Any other character stands for itself ("\"", "\\", "\/", and "\x" for x). A byte above
+                // 0x7f is taken as QJsonDocument takes it: sign-extended to a code point beyond U+FFFF,
+                // written as the two units D7BF and DF00 + byte (a multi-byte character after a backslash
+                // then leaves stray continuation bytes, which are refused).
+                if (escaped >= 0x80) {
+                    if (Write) {
+                        *dst++ = 0xd7bf;
+                        *dst++ = char16_t(0xdf00 + escaped);
+                    }
+                    p += 2;
+                    continue;
+                }
                 unit = escaped;
             }
             if (Write)

@@ -8,7 +8,8 @@
 /// It accepts exactly what QJsonDocument::fromJson of Qt 5.15 accepts, so that a reply the one refuses the
 /// other refuses too: a UTF-8 byte order mark at the very start; blanks (space, tab, CR, LF) between tokens;
 /// raw control characters inside strings; an unknown escape standing for the character after the
-/// backslash; \u escapes kept as UTF-16 units as they are, unpaired surrogates included; strictly
+/// backslash (and a byte above 0x7f after one for two odd UTF-16 units, see decodeString); \u escapes
+/// kept as UTF-16 units as they are, unpaired surrogates included; strictly
 /// well-formed UTF-8 (no overlong forms, no encoded surrogates, nothing above U+10FFFF); numbers as loose
 /// as "1." and ".5" but none that QByteArray::toDouble refuses ("1e400", "1e-400"); at most 1024 nested
 /// arrays and objects; nothing but blanks after the top-level value.
