@@ -8,6 +8,7 @@
 #include <QJsonValue>
 #include <QRegularExpression>
 
+#include <array>
 #include <limits>
 #include <vector>
 
@@ -170,6 +171,75 @@ QString readRepeatingScalar(JsonReader &json, RecentValues<QString> &recent)
     return text;
 }
 
+/// Which of names the key of the member just read is; -1 for none.
+template <size_t N> int fieldOf(const JsonReader &json, const std::array<QLatin1String, N> &names)
+{
+    for (size_t i = 0; i < N; ++i) {
+        if (json.keyIs(names[i]))
+            return int(i);
+    }
+    return -1;
+}
+
+/// Reads an object: read(field, json) for each member whose key is names[field], the rest skipped. A key
+/// given twice counts the last time, as QJsonObject keeps it; where QJsonObject's own choice can differ
+/// (see JsonObjectKeys) the object is read again, after clear(), each key from the member it keeps.
+template <size_t N, class Read, class Clear>
+void readObject(JsonReader &json, const std::array<QLatin1String, N> &names, Read read, Clear clear)
+{
+    const char *start = json.valueStart();
+    json.enterObject();
+    int members = 0;
+    bool plain = true;
+    bool repeated = false;
+    unsigned seen = 0;
+    while (json.nextMember()) {
+        ++members;
+        plain = plain && json.keyIsPlain();
+        const int field = fieldOf(json, names);
+        if (field < 0) {
+            json.skipValue();
+            continue;
+        }
+        repeated = repeated || (seen & (1u << field));
+        seen |= 1u << field;
+        read(field, json);
+    }
+    // Up to 16 members QJsonObject's sort is an insertion sort, which keeps repeats in order.
+    if (!json.ok() || (plain && (!repeated || members <= 16)))
+        return;
+    const JsonObjectKeys keys(start, json.position());
+    std::array<int, N> kept;
+    for (size_t i = 0; i < N; ++i)
+        kept[i] = keys.memberFor(names[i]);
+    clear();
+    JsonReader again(start, json.position());
+    again.enterObject();
+    for (int member = 0; again.nextMember(); ++member) {
+        const int field = fieldOf(again, names);
+        if (field >= 0 && kept[size_t(field)] == member)
+            read(field, again);
+        else
+            again.skipValue();
+    }
+}
+
+/// One camera of a till: an element of "streams" that is not an object reads as an empty one.
+StreamData readStream(JsonReader &json)
+{
+    StreamData stream;
+    if (json.peek() != JsonReader::Kind::Object) {
+        json.skipValue();
+        return stream;
+    }
+    static const std::array<QLatin1String, 2> names { QLatin1String("nx_id"), QLatin1String("name") };
+    readObject(
+        json, names,
+        [&stream](int field, JsonReader &from) { (field == 0 ? stream.id : stream.name) = from.readString(); },
+        [&stream] { stream = StreamData(); });
+    return stream;
+}
+
 /// A transaction's "device": the till, and the cameras that watch it.
 void readDevice(JsonReader &json, Device &device)
 {
@@ -177,72 +247,66 @@ void readDevice(JsonReader &json, Device &device)
         json.skipValue();
         return;
     }
-    json.enterObject();
-    while (json.nextMember()) {
-        if (json.keyIs(QLatin1String("streams"))) {
-            device.streams.clear(); // a key given twice counts once, the last time, as in QJsonObject
-            if (json.peek() != JsonReader::Kind::Array) {
-                json.skipValue();
-                continue;
-            }
-            json.enterArray();
-            while (json.nextElement()) {
-                device.streams.append(StreamData());
-                StreamData &stream = device.streams.last();
-                if (json.peek() != JsonReader::Kind::Object) {
-                    json.skipValue();
-                    continue;
-                }
-                json.enterObject();
-                while (json.nextMember()) {
-                    if (json.keyIs(QLatin1String("nx_id")))
-                        stream.id = json.readString();
-                    else if (json.keyIs(QLatin1String("name")))
-                        stream.name = json.readString();
-                    else
-                        json.skipValue();
-                }
-            }
-        } else if (json.keyIs(QLatin1String("id"))) {
-            device.tillId = json.readScalarText();
-        } else if (json.keyIs(QLatin1String("name"))) {
-            device.tillName = json.readString();
+    enum { Streams, Id, Name };
+    static const std::array<QLatin1String, 3> names { QLatin1String("streams"), QLatin1String("id"),
+        QLatin1String("name") };
+    auto read = [&device](int field, JsonReader &from) {
+        if (field == Id) {
+            device.tillId = from.readScalarText();
+        } else if (field == Name) {
+            device.tillName = from.readString();
+        } else if (from.peek() != JsonReader::Kind::Array) {
+            device.streams.clear();
+            from.skipValue();
         } else {
-            json.skipValue();
+            QList<StreamData> streams;
+            from.enterArray();
+            while (from.nextElement())
+                streams.append(readStream(from));
+            device.streams = streams;
         }
-    }
+    };
+    readObject(json, names, read, [&device] { device = Device(); });
 }
 
 void readTransaction(JsonReader &json, PosData &record, Recent &recent)
 {
-    json.enterObject();
-    while (json.nextMember()) {
-        if (json.keyIs(QLatin1String("text"))) {
-            record.content = json.readString();
-        } else if (json.keyIs(QLatin1String("received_at"))) {
-            record.receivedAtText = json.readString();
-        } else if (json.keyIs(QLatin1String("device"))) {
-            const Device *known = recent.devices.take(json);
+    enum { Text, ReceivedAt, DeviceKey, Total, Payment, Cashier };
+    static const std::array<QLatin1String, 6> names { QLatin1String("text"), QLatin1String("received_at"),
+        QLatin1String("device"), QLatin1String("total"), QLatin1String("payment"), QLatin1String("cashier") };
+    auto read = [&record, &recent](int field, JsonReader &from) {
+        switch (field) {
+        case Text:
+            record.content = from.readString();
+            break;
+        case ReceivedAt:
+            record.receivedAtText = from.readString();
+            break;
+        case DeviceKey: {
+            const Device *known = recent.devices.take(from);
             Device read;
             if (!known) {
-                const char *start = json.valueStart();
-                readDevice(json, read);
-                recent.devices.remember(json, start, read);
+                const char *start = from.valueStart();
+                readDevice(from, read);
+                recent.devices.remember(from, start, read);
             }
             const Device &device = known ? *known : read;
             record.tillId = device.tillId;
             record.tillName = device.tillName;
             record.streams = device.streams;
-        } else if (json.keyIs(QLatin1String("total"))) {
-            record.total = readRepeatingScalar(json, recent.totals);
-        } else if (json.keyIs(QLatin1String("payment"))) {
-            record.payment = readRepeatingScalar(json, recent.payments);
-        } else if (json.keyIs(QLatin1String("cashier"))) {
-            record.cashier = readRepeatingScalar(json, recent.cashiers);
-        } else {
-            json.skipValue();
+            break;
         }
-    }
+        case Total:
+            record.total = readRepeatingScalar(from, recent.totals);
+            break;
+        case Payment:
+            record.payment = readRepeatingScalar(from, recent.payments);
+            break;
+        default:
+            record.cashier = readRepeatingScalar(from, recent.cashiers);
+        }
+    };
+    readObject(json, names, read, [&record] { record = PosData(); });
     record.createdAt = readReceivedAt(record.receivedAtText);
 }
 

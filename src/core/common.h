@@ -65,5 +65,6 @@ Periods parsePeriods(const QByteArray &body, qint64 nowMs);
 /// Reads a POS server reply. With a non-empty streamId only the transactions seen by that camera
 /// are kept (with all their cameras). A body that is not a JSON array, or not JSON at all, gives no
 /// records; a missing or mistyped value reads as empty. Reads straight from the bytes (a week of a busy
-/// store is some hundred megabytes) and accepts exactly the JSON that QJsonDocument accepts.
+/// store is some hundred megabytes), accepts exactly the JSON that QJsonDocument accepts and, where a
+/// key is given twice, takes the value that QJsonObject keeps.
 QList<PosData> parsePosResult(QByteArray body, QString streamId);

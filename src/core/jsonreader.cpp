@@ -3,8 +3,10 @@
 #include <QByteArray>
 #include <QtAlgorithms>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #include <emmintrin.h>
@@ -368,6 +370,9 @@ bool JsonReader::nextMember()
         return false;
     m_keyLength = int(m_pos - 1 - m_key);
     m_keyEscaped = std::memchr(m_key, '\\', size_t(m_keyLength)) != nullptr;
+    m_keyPlain = !m_keyEscaped;
+    for (int i = 0; i < m_keyLength && m_keyPlain; ++i)
+        m_keyPlain = static_cast<unsigned char>(m_key[i]) < 0x80;
     skipBlanks();
     if (m_pos == m_end || *m_pos != ':') {
         fail();
@@ -381,9 +386,14 @@ bool JsonReader::keyIs(QLatin1String name) const
 {
     if (!m_keyEscaped)
         return m_keyLength == name.size() && std::memcmp(m_key, name.data(), size_t(m_keyLength)) == 0;
-    // Rare: "te\u0078t" is "text" too. The key was checked when it was read, with its quotes around it.
+    return key() == name; // rare: "te\u0078t" is "text" too
+}
+
+QString JsonReader::key() const
+{
+    // The key was checked when it was read; read it again, with its quotes around it.
     JsonReader key(m_key - 1, m_key + m_keyLength + 1);
-    return key.readString() == name;
+    return key.readString();
 }
 
 void JsonReader::scanString(QString *out)
@@ -571,4 +581,75 @@ bool JsonReader::finish()
 {
     skipBlanks();
     return m_pos && m_pos == m_end;
+}
+
+namespace {
+
+/// The code points of a key as QStringIterator gives them: an unpaired surrogate as U+FFFD.
+std::vector<char32_t> codePoints(const QString &text)
+{
+    std::vector<char32_t> points;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            points.push_back(QChar::surrogateToUcs4(c, text.at(i + 1)));
+            ++i;
+        } else {
+            points.push_back(c.isSurrogate() ? 0xfffd : c.unicode());
+        }
+    }
+    return points;
+}
+
+template <class Sequence> int compareSequences(const Sequence &a, const Sequence &b)
+{
+    const size_t common = std::min(size_t(a.size()), size_t(b.size()));
+    for (size_t i = 0; i < common; ++i) {
+        if (a[i] != b[i])
+            return a[i] < b[i] ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+} // namespace
+
+int JsonObjectKeys::compare(const Key &a, const Key &b)
+{
+    if (a.escaped && b.escaped) {
+        return compareSequences(
+            std::u16string(reinterpret_cast<const char16_t *>(a.text.utf16()), size_t(a.text.size())),
+            std::u16string(reinterpret_cast<const char16_t *>(b.text.utf16()), size_t(b.text.size())));
+    }
+    if (!a.escaped && !b.escaped) {
+        return compareSequences(std::basic_string<unsigned char>(a.utf8.begin(), a.utf8.end()),
+            std::basic_string<unsigned char>(b.utf8.begin(), b.utf8.end()));
+    }
+    return compareSequences(codePoints(a.text), codePoints(b.text));
+}
+
+JsonObjectKeys::JsonObjectKeys(const char *begin, const char *end)
+{
+    JsonReader json(begin, end);
+    json.enterObject();
+    for (int member = 0; json.nextMember(); ++member) {
+        Key key { json.key(), QByteArray(), json.m_keyEscaped, member };
+        if (!key.escaped)
+            key.utf8 = QByteArray(json.m_key, json.m_keyLength);
+        m_kept.push_back(std::move(key));
+        json.skipValue();
+    }
+    // As QJsonObject sorts, and then keeps the last of each run of equal keys.
+    std::sort(m_kept.begin(), m_kept.end(), [](const Key &a, const Key &b) { return compare(a, b) < 0; });
+    const auto kept
+        = std::unique(m_kept.rbegin(), m_kept.rend(), [](const Key &a, const Key &b) { return compare(a, b) == 0; });
+    m_kept.erase(m_kept.begin(), kept.base());
+}
+
+int JsonObjectKeys::memberFor(QLatin1String name) const
+{
+    // For an ASCII name every one of the three orders agrees.
+    const QString wanted(name);
+    const auto found = std::lower_bound(
+        m_kept.begin(), m_kept.end(), wanted, [](const Key &key, const QString &text) { return key.text < text; });
+    return found != m_kept.end() && found->text == wanted ? found->member : -1;
 }

@@ -1,6 +1,9 @@
 #pragma once
+#include <QByteArray>
 #include <QLatin1String>
 #include <QString>
+
+#include <vector>
 
 /// A strict, single-pass JSON reader that goes from the bytes straight to the values a caller asks for,
 /// checking and skipping the rest without building a document.
@@ -39,6 +42,10 @@ public:
     bool nextMember();
     /// Whether the key of the member read last is this one (compared after its escapes are decoded).
     bool keyIs(QLatin1String name) const;
+    /// That key, decoded.
+    QString key() const;
+    /// Whether that key is written in ASCII without escapes, the form QJsonDocument orders plainly.
+    bool keyIsPlain() const { return m_keyPlain; }
     /// The next value when it is a string; any other value is skipped and gives an empty string.
     QString readString();
     /// A string's text, or a number exactly as written; any other value is skipped and gives an empty string.
@@ -75,4 +82,34 @@ private:
     const char *m_key = nullptr;
     int m_keyLength = 0;
     bool m_keyEscaped = false;
+    bool m_keyPlain = true;
+
+    friend class JsonObjectKeys;
+};
+
+/// Which member of an object QJsonObject::value(key) gives (Qt 5.15), where that is not simply the last
+/// one with the key. QJsonObject sorts an object's members by key and keeps one of each key: the last of
+/// a run of equal keys once sorted. Its sort is std::sort, stable only up to 16 members, and it orders
+/// keys three ways: keys written with an escape among themselves by UTF-16 unit, keys written without
+/// among themselves by UTF-8 byte, one of each by code point (an unpaired surrogate as U+FFFD), which is
+/// not even a consistent order once keys go beyond ASCII. So an object that repeats a key among more
+/// than 16 members, or has keys beyond ASCII, is read again with the member this finds for each key.
+class JsonObjectKeys
+{
+public:
+    /// The keys of the object whose bytes (read and found sound already) run from begin to end.
+    JsonObjectKeys(const char *begin, const char *end);
+    /// The member, counted from 0 in the order written, whose value QJsonObject gives for that key;
+    /// -1 when it finds none.
+    int memberFor(QLatin1String name) const;
+
+private:
+    struct Key {
+        QString text;
+        QByteArray utf8; ///< as written, for a key without escapes
+        bool escaped;
+        int member;
+    };
+    static int compare(const Key &a, const Key &b);
+    std::vector<Key> m_kept;
 };
