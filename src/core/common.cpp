@@ -100,7 +100,8 @@ QDateTime readReceivedAt(const QString &text)
     const int hour = number(11, 2);
     const int minute = number(14, 2);
     const int second = number(17, 2);
-    if (ms < 0 || !QDate::isValid(year, month, day) || !QTime::isValid(hour, minute, second, ms))
+    // A sign in the year ("-001") reads as -1 here, which is a valid year: left to fromString.
+    if (year < 1 || ms < 0 || !QDate::isValid(year, month, day) || !QTime::isValid(hour, minute, second, ms))
         return QDateTime::fromString(text, Qt::ISODate);
     const QDate date(year, month, day);
     const QTime time(hour, minute, second, ms);
