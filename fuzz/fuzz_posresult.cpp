@@ -15,7 +15,9 @@ void compareWithTheOldReader(const QByteArray &body, const QString &streamId)
     const QString difference
         = oldreader::difference(parsePosResult(body, streamId), oldreader::parsePosResult(body, streamId));
     if (!difference.isEmpty()) {
-        std::fprintf(stderr, "the readers differ, filter '%s': %s\n", qPrintable(streamId), qPrintable(difference));
+        // The body too: the fuzz script keeps no artifacts.
+        std::fprintf(stderr, "the readers differ, filter '%s': %s\nbody (base64): %s\n", qPrintable(streamId),
+            qPrintable(difference), body.toBase64().constData());
         __builtin_trap();
     }
 }

@@ -79,10 +79,11 @@ private:
         static const QList<QByteArray> pieces { "\\n", "\\\"", "\\\\", "\\/", "\\b\\f\\r\\t", "\\u00e9", "\\u00E9",
             "\\ud83d\\ude00", "\\ud83d", "\\ude00", "\\ud83dx", "\\u0000", "\\q", "\\x", "\\'", "\\\x01", "\xc3\xa9",
             "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\xef\xbf\xbe", "\xf4\x8f\xbf\xbf", "\x01", "\t", "\n",
-            QByteArray(1, '\0'), "\x7f", "\xc2\x80", "\xed\x9f\xbf", "\xee\x80\x80", "\\\xa9", "\\\xff", "\\\xc3x" };
+            QByteArray(1, '\0'), "\x7f", "\xc2\x80", "\xed\x9f\xbf", "\xee\x80\x80", "\\\xa9", "\\\xff", "\\\xc3x",
+            "\xef\xbb\xbf", "\\ufeff" };
         static const QList<QByteArray> wrong { "\xc3\x28", "\x80", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xc0\xaf",
             "\xe0\x80\xaf", "\xf5\x80\x80\x80", "\xff", "\\u12", "\\u00g9", "\\\xc3\xa9", "\xe2\x82" };
-        QByteArray out;
+        QByteArray out = chance(3) ? QByteArray("\xef\xbb\xbf") : QByteArray(); // a byte order mark first
         for (int i = pick(6); i > 0; --i) {
             out += ascii(pick(40));
             out += rarely() ? oneOf(wrong) : oneOf(pieces);
@@ -424,6 +425,10 @@ void TestJsonReader::edges_data()
     QTest::newRow("escape before a multi-byte character") << QByteArray("[{\"text\":\"\\\xc3\xa9\"}]") << -1;
     QTest::newRow("escape before a byte above 0x7f") << QByteArray("[{\"text\":\"\\\xa9x\\\xff\"}]") << 1;
     QTest::newRow("surrogate pair") << QByteArray(R"([{"text":"\ud83d\ude00"}])") << 1;
+    QTest::newRow("byte order marks in strings")
+        << QByteArray("[{\"text\":\"\xef\xbb\xbf\xef\xbb\xbf"
+                      "a\",\"\xef\xbb\xbftext\":\"b\",\"device\":{\"name\":\"\xef\xbb\xbf\\n\"}}]")
+        << 1;
     QTest::newRow("unpaired surrogates") << QByteArray(R"([{"text":"\ude00\ud83d\ud83dx"}])") << 1;
     QTest::newRow("short \\u") << QByteArray(R"([{"text":"\u00"}])") << -1;
     QTest::newRow("\\u with a letter beyond f") << QByteArray(R"([{"text":"\u00g9"}])") << -1;

@@ -393,6 +393,7 @@ QString JsonReader::key() const
 {
     // The key was checked when it was read; read it again, with its quotes around it.
     JsonReader key(m_key - 1, m_key + m_keyLength + 1);
+    key.m_keepByteOrderMark = true;
     return key.readString();
 }
 
@@ -407,12 +408,18 @@ void JsonReader::scanString(QString *out)
         fail();
         return;
     }
-    QString text(int(closing - m_pos), Qt::Uninitialized);
+    const char *start = m_pos;
+    QString text(int(closing - start), Qt::Uninitialized);
     int written = 0;
-    m_pos = decodeString<true>(m_pos, closing + 1, reinterpret_cast<char16_t *>(text.data()), &written);
+    m_pos = decodeString<true>(start, closing + 1, reinterpret_cast<char16_t *>(text.data()), &written);
     if (!m_pos)
         return;
     text.resize(written);
+    // QJsonDocument keeps a string written without escapes as its UTF-8 and gives it back through
+    // QString::fromUtf8, which drops a byte order mark at its start (a key keeps it for comparing).
+    if (!m_keepByteOrderMark && !text.isEmpty() && text.at(0) == QChar(0xfeff)
+        && !std::memchr(start, '\\', size_t(closing - start)))
+        text.remove(0, 1);
     *out = std::move(text);
 }
 

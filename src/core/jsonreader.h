@@ -12,7 +12,8 @@
 /// other refuses too: a UTF-8 byte order mark at the very start; blanks (space, tab, CR, LF) between tokens;
 /// raw control characters inside strings; an unknown escape standing for the character after the
 /// backslash (and a byte above 0x7f after one for two odd UTF-16 units, see decodeString); \u escapes
-/// kept as UTF-16 units as they are, unpaired surrogates included; strictly
+/// kept as UTF-16 units as they are, unpaired surrogates included (but a byte order mark that begins a
+/// string written without escapes dropped, as QJsonDocument's UTF-8 strings lose it); strictly
 /// well-formed UTF-8 (no overlong forms, no encoded surrogates, nothing above U+10FFFF); numbers as loose
 /// as "1." and ".5" but none that QByteArray::toDouble refuses ("1e400", "1e-400"); at most 1024 nested
 /// arrays and objects; nothing but blanks after the top-level value.
@@ -83,6 +84,7 @@ private:
     int m_keyLength = 0;
     bool m_keyEscaped = false;
     bool m_keyPlain = true;
+    bool m_keepByteOrderMark = false;
 
     friend class JsonObjectKeys;
 };
