@@ -96,9 +96,12 @@ int main(int argc, char *argv[])
         return 1;
     }
     QList<PosData> receipts;
-    for (int job = 0; job < jobs; ++job)
-        receipts << PosData { QStringLiteral("RECEIPT %1").arg(job),
-            QDateTime::fromMSecsSinceEpoch(times.at(job), Qt::UTC), {}, QString() };
+    for (int job = 0; job < jobs; ++job) {
+        PosData receipt;
+        receipt.content = QStringLiteral("RECEIPT %1").arg(job);
+        receipt.createdAt = QDateTime::fromMSecsSinceEpoch(times.at(job), Qt::UTC);
+        receipts << receipt;
+    }
     const simdata::Camera &camera = site.cameras().at(site.tills().at(0).cameras.at(0));
 
     SimProcess sim;

@@ -19,7 +19,7 @@ constexpr qint64 Day = 24 * Hour;
 constexpr int ReceiptWidth = 32;
 
 // Each kind of data draws from its own stream, so that adding a draw to one cannot shift another.
-enum Stream : quint64 { ServerStream = 1, CameraStream, PeriodStream, RunningStream, TillDayStream };
+enum Stream : quint64 { ServerStream = 1, CameraStream, PeriodStream, RunningStream, TillDayStream, ExceptionStream };
 
 quint64 splitmix64(quint64 &state)
 {
@@ -227,7 +227,11 @@ const char *const cashiers[] = { "Anna", "Jonas", "Małgorzata", "Søren", "Chlo
 
 QString money(qint64 cents)
 {
-    return QStringLiteral("%1.%2").arg(cents / 100).arg(cents % 100, 2, 10, QLatin1Char('0'));
+    const qint64 size = cents < 0 ? -cents : cents;
+    return QStringLiteral("%1%2.%3")
+        .arg(cents < 0 ? QStringLiteral("-") : QString())
+        .arg(size / 100)
+        .arg(size % 100, 2, 10, QLatin1Char('0'));
 }
 
 /// A receipt line with the amount flush right.
@@ -247,12 +251,32 @@ struct TillSpec {
     const char *serial;
     int cameras[2]; ///< -1: none
     qint64 gap[2]; ///< time between two customers
+    qint64 clockAheadMs;
 };
 
+// Till 2's clock runs 20 s fast: the receipts of the till the end-to-end tests export from (Till 1, seen by
+// two cameras) stay on the picture's clock.
 const TillSpec tillSpecs[] = {
-    { "Till 1", "TM-POS-0001", { 1, 0 }, { 1 * Minute, 8 * Minute } },
-    { "Till 2", "TM-POS-0002", { 2, -1 }, { 2 * Minute, 14 * Minute } },
+    { "Till 1", "TM-POS-0001", { 1, 0 }, { 1 * Minute, 8 * Minute }, 0 },
+    { "Till 2", "TM-POS-0002", { 2, -1 }, { 2 * Minute, 14 * Minute }, 20 * Second },
 };
+
+/// The kind of a customer's turn at the till: mostly a sale, a few times a day something to look into.
+ReceiptKind drawKind(Rng &rng)
+{
+    const qint64 draw = rng.between(0, 999);
+    if (draw < 25)
+        return ReceiptKind::Refund;
+    if (draw < 45)
+        return ReceiptKind::Void;
+    if (draw < 65)
+        return ReceiptKind::NoSale;
+    if (draw < 77)
+        return ReceiptKind::Discount;
+    if (draw < 85)
+        return ReceiptKind::PriceOverride;
+    return ReceiptKind::Sale;
+}
 
 struct ReceiptContext {
     const Till &till;
@@ -262,63 +286,184 @@ struct ReceiptContext {
     int sequence;
 };
 
-Receipt makeReceipt(Rng &rng, const ReceiptContext &context, qint64 printedMs, qint64 receivedMs)
+struct Line {
+    const Item *item;
+    int quantity;
+    qint64 unitCents;
+    qint64 amount() const { return unitCents * quantity; }
+};
+
+/// What a customer brings to the till, as the sale draws it.
+struct Basket {
+    QString cashier;
+    QVector<Line> lines;
+    bool cash = false;
+};
+
+/// Draws exactly what a sale always drew, in the same order, whatever the receipt then becomes: the
+/// sales of a day stay the same when a turn at the till is drawn to be something else.
+Basket drawBasket(Rng &rng)
+{
+    Basket basket;
+    basket.cashier = QString::fromUtf8(rng.pick(cashiers, std::size(cashiers)));
+    // Mostly a few items; now and then a weekly shop that makes a long receipt.
+    const int itemCount = rng.chance(0.07) ? int(rng.between(26, 36)) : int(rng.between(1, 8));
+    for (int i = 0; i < itemCount; ++i) {
+        const Item &item = rng.pick(catalogue, std::size(catalogue));
+        const int quantity = rng.chance(0.25) ? int(rng.between(2, 6)) : 1;
+        basket.lines.append({ &item, quantity, item.cents });
+    }
+    basket.cash = rng.chance(0.35);
+    return basket;
+}
+
+/// What is brought back: one to three articles, and now and then a crate of something dear (a cash refund
+/// of that is what a review looks for first).
+QVector<Line> drawReturn(Rng &rng)
+{
+    QVector<Line> lines;
+    if (rng.chance(0.35)) {
+        const Item &dear = catalogue[rng.chance(0.5) ? 6 : 25]; // Żubrówka, coffee beans
+        lines.append({ &dear, int(rng.between(4, 6)), dear.cents });
+        return lines;
+    }
+    for (int i = int(rng.between(1, 3)); i > 0; --i) {
+        const Item &item = rng.pick(catalogue, std::size(catalogue));
+        lines.append({ &item, rng.chance(0.2) ? 2 : 1, item.cents });
+    }
+    return lines;
+}
+
+/// The item lines; sign -1 for what is paid back. Adds up the total and the gross by VAT rate.
+QStringList itemLines(const QVector<Line> &lines, int sign, qint64 *total, qint64 grossByRate[2])
+{
+    QStringList out;
+    for (const Line &line : lines) {
+        const QString name = QString::fromUtf8(line.item->name);
+        const qint64 amount = sign * line.amount();
+        if (line.quantity == 1) {
+            out << receiptLine(name, money(amount));
+        } else {
+            out << name
+                << receiptLine(
+                       QStringLiteral("  %1 x %2").arg(line.quantity).arg(money(line.unitCents)), money(amount));
+        }
+        *total += amount;
+        grossByRate[line.item->vat == 7 ? 0 : 1] += amount;
+    }
+    return out;
+}
+
+QStringList vatLines(const qint64 grossByRate[2])
+{
+    QStringList out;
+    const int rates[2] = { 7, 19 };
+    for (int r = 0; r < 2; ++r) {
+        if (grossByRate[r] != 0) {
+            const qint64 size = grossByRate[r] < 0 ? -grossByRate[r] : grossByRate[r];
+            const qint64 tax = (size * rates[r] + (100 + rates[r]) / 2) / (100 + rates[r]);
+            out << receiptLine(QStringLiteral("incl. VAT %1%").arg(rates[r]), money(grossByRate[r] < 0 ? -tax : tax));
+        }
+    }
+    return out;
+}
+
+QStringList paymentLines(bool cash, qint64 total)
+{
+    if (!cash)
+        return { receiptLine(QStringLiteral("CARD"), money(total)) };
+    qint64 given = total;
+    for (qint64 note : { 500, 1000, 2000, 5000, 10000, 20000, 50000 }) {
+        if (note >= total) {
+            given = note;
+            break;
+        }
+    }
+    return { receiptLine(QStringLiteral("CASH"), money(given)),
+        receiptLine(QStringLiteral("CHANGE"), money(given - total)) };
+}
+
+/// One turn at the till. rng draws what every sale draws; details draws what makes the receipt a refund,
+/// a void, a discount... Its printed time and created_at are the till's clock (printedMs).
+Receipt makeReceipt(
+    Rng &rng, Rng &details, const ReceiptContext &context, ReceiptKind kind, qint64 printedMs, qint64 receivedMs)
 {
     const QDateTime printedLocal = QDateTime::fromMSecsSinceEpoch(printedMs + context.tzOffsetMs, Qt::UTC);
     const QString number = QStringLiteral("%1-%2")
                                .arg(printedLocal.toString(QStringLiteral("yyMMdd")))
                                .arg(context.sequence, 4, 10, QLatin1Char('0'));
-    const QString cashier = QString::fromUtf8(rng.pick(cashiers, std::size(cashiers)));
+    Basket basket = drawBasket(rng);
 
     QStringList lines;
     lines << centred(QStringLiteral("TILLMARK MARKET")) << centred(QStringLiteral("12 Harbour Street, Kiel"))
           << centred(QStringLiteral("Tel. 0431 555 0182"))
           << receiptLine(context.till.name, QStringLiteral("No. ") + number)
-          << receiptLine(printedLocal.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")), cashier)
+          << receiptLine(printedLocal.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")), basket.cashier)
           << QString(ReceiptWidth, QLatin1Char('-'));
 
-    // Mostly a few items; now and then a weekly shop that makes a long receipt.
-    const int itemCount = rng.chance(0.07) ? int(rng.between(26, 36)) : int(rng.between(1, 8));
+    const QString separator(ReceiptWidth, QLatin1Char('-'));
+    const QString thanks = centred(QStringLiteral("Thank you for your visit!"));
     qint64 total = 0;
     qint64 grossByRate[2] = { 0, 0 }; // 7 %, 19 %
-    for (int i = 0; i < itemCount; ++i) {
-        const Item &item = rng.pick(catalogue, std::size(catalogue));
-        const int quantity = rng.chance(0.25) ? int(rng.between(2, 6)) : 1;
-        const qint64 amount = qint64(item.cents) * quantity;
-        const QString name = QString::fromUtf8(item.name);
-        if (quantity == 1) {
-            lines << receiptLine(name, money(amount));
-        } else {
-            lines << name
-                  << receiptLine(QStringLiteral("  %1 x %2").arg(quantity).arg(money(item.cents)), money(amount));
-        }
-        total += amount;
-        grossByRate[item.vat == 7 ? 0 : 1] += amount;
+    std::optional<qint64> served; // the "total" of the reply
+    bool paid = true;
+    switch (kind) {
+    case ReceiptKind::NoSale:
+        lines << centred(QStringLiteral("*** NO SALE ***")) << centred(QStringLiteral("DRAWER OPENED")) << separator;
+        paid = false;
+        break;
+    case ReceiptKind::Refund:
+        basket.cash = details.chance(0.5);
+        lines << centred(QStringLiteral("*** REFUND ***"));
+        lines << itemLines(drawReturn(details), -1, &total, grossByRate);
+        lines << separator << receiptLine(QStringLiteral("TOTAL EUR"), money(total))
+              << receiptLine(basket.cash ? QStringLiteral("CASH REFUND") : QStringLiteral("CARD REFUND"), money(total))
+              << vatLines(grossByRate) << separator << thanks;
+        served = total;
+        break;
+    case ReceiptKind::Void: {
+        lines << itemLines(basket.lines, 1, &total, grossByRate);
+        const bool cancelled = details.chance(0.5);
+        lines << separator << receiptLine(QStringLiteral("SUBTOTAL"), money(total))
+              << centred(
+                     cancelled ? QStringLiteral("*** SALE CANCELLED ***") : QStringLiteral("*** TRANSACTION VOID ***"))
+              << receiptLine(QStringLiteral("TOTAL EUR"), money(0)) << separator;
+        served = 0;
+        paid = false;
+        break;
     }
-    lines << QString(ReceiptWidth, QLatin1Char('-')) << receiptLine(QStringLiteral("TOTAL EUR"), money(total));
-
-    const bool cash = rng.chance(0.35);
-    if (cash) {
-        qint64 given = total;
-        for (qint64 note : { 500, 1000, 2000, 5000, 10000, 20000, 50000 }) {
-            if (note >= total) {
-                given = note;
-                break;
-            }
-        }
-        lines << receiptLine(QStringLiteral("CASH"), money(given))
-              << receiptLine(QStringLiteral("CHANGE"), money(given - total));
-    } else {
-        lines << receiptLine(QStringLiteral("CARD"), money(total));
+    case ReceiptKind::PriceOverride: {
+        // The first article at a lower price than the catalogue's, by hand.
+        Line &first = basket.lines.first();
+        const qint64 listed = first.unitCents;
+        first.unitCents = std::max<qint64>(1, listed * details.between(30, 90) / 100);
+        QStringList items = itemLines(basket.lines, 1, &total, grossByRate);
+        const int at = first.quantity == 1 ? 1 : 2;
+        items.insert(at, receiptLine(QStringLiteral("  PRICE OVERRIDE"), QStringLiteral("was ") + money(listed)));
+        lines << items << separator << receiptLine(QStringLiteral("TOTAL EUR"), money(total));
+        break;
     }
-    const int rates[2] = { 7, 19 };
-    for (int r = 0; r < 2; ++r) {
-        if (grossByRate[r] > 0) {
-            const qint64 tax = (grossByRate[r] * rates[r] + (100 + rates[r]) / 2) / (100 + rates[r]);
-            lines << receiptLine(QStringLiteral("incl. VAT %1%").arg(rates[r]), money(tax));
-        }
+    case ReceiptKind::Discount: {
+        lines << itemLines(basket.lines, 1, &total, grossByRate);
+        const int percent = int(details.between(1, 4)) * 5;
+        const qint64 discount = (total * percent + 50) / 100;
+        const QString label = details.chance(0.5) ? QStringLiteral("STAFF DISCOUNT") : QStringLiteral("DISCOUNT");
+        lines << separator << receiptLine(QStringLiteral("SUBTOTAL"), money(total))
+              << receiptLine(QStringLiteral("%1 %2%").arg(label).arg(percent), money(-discount));
+        total -= discount;
+        lines << receiptLine(QStringLiteral("TOTAL EUR"), money(total));
+        break;
     }
-    lines << QString(ReceiptWidth, QLatin1Char('-')) << centred(QStringLiteral("Thank you for your visit!"));
+    case ReceiptKind::Sale:
+    case ReceiptKind::Unknown:
+        lines << itemLines(basket.lines, 1, &total, grossByRate) << separator
+              << receiptLine(QStringLiteral("TOTAL EUR"), money(total));
+        break;
+    }
+    if (paid && kind != ReceiptKind::Refund) {
+        lines << paymentLines(basket.cash, total) << vatLines(grossByRate) << separator << thanks;
+        served = total;
+    }
 
     QJsonArray streams;
     for (int camera : context.till.cameras) {
@@ -333,7 +478,10 @@ Receipt makeReceipt(Rng &rng, const ReceiptContext &context, qint64 printedMs, q
     receipt.text = lines.join(QLatin1Char('\n'));
     receipt.foldedText = foldForSearch(receipt.text);
     receipt.receivedAtMs = receivedMs;
-    const QJsonObject object {
+    receipt.kind = kind;
+    receipt.totalCents = served.value_or(0);
+    receipt.cash = paid && basket.cash;
+    QJsonObject object {
         { QStringLiteral("id"), double(context.day * 10000 + context.till.id * 1000 + context.sequence) },
         { QStringLiteral("number"), number },
         { QStringLiteral("text"), receipt.text },
@@ -341,12 +489,15 @@ Receipt makeReceipt(Rng &rng, const ReceiptContext &context, qint64 printedMs, q
         { QStringLiteral("created_at"),
             QDateTime::fromMSecsSinceEpoch(printedMs, Qt::OffsetFromUTC, int(context.tzOffsetMs / Second))
                 .toString(Qt::ISODateWithMs) },
-        { QStringLiteral("total"), money(total) },
         { QStringLiteral("currency"), QStringLiteral("EUR") },
-        { QStringLiteral("payment"), cash ? QStringLiteral("cash") : QStringLiteral("card") },
-        { QStringLiteral("cashier"), cashier },
+        { QStringLiteral("cashier"), basket.cashier },
         { QStringLiteral("device"), device },
     };
+    // A drawer opened for nothing has no total, and only what was paid has a payment.
+    if (served)
+        object.insert(QStringLiteral("total"), money(*served));
+    if (paid)
+        object.insert(QStringLiteral("payment"), basket.cash ? QStringLiteral("cash") : QStringLiteral("card"));
     receipt.json = QJsonDocument(object).toJson(QJsonDocument::Compact);
     return receipt;
 }
@@ -387,6 +538,7 @@ Site Site::generate(const Config &config)
             if (camera >= 0)
                 till.cameras.append(camera);
         }
+        till.clockAheadMs = tillSpecs[i].clockAheadMs;
         site.m_tills.append(till);
     }
 
@@ -401,12 +553,20 @@ Site Site::generate(const Config &config)
         for (int i = 0; i < site.m_tills.size(); ++i) {
             // The whole day is drawn even where the window cuts it, so a day looks the same whatever "now" is.
             Rng rng(streamSeed({ config.seed, TillDayStream, quint64(i), quint64(day) }));
+            // What makes a turn a refund, a void... draws from a stream of its own: the times and the
+            // baskets stay as they were before there were exceptions.
+            Rng details(streamSeed({ config.seed, ExceptionStream, quint64(i), quint64(day) }));
+            const Till &till = site.m_tills.at(i);
             int sequence = 0;
             for (qint64 t = dayStart + hours.open + rng.between(0, 4 * Minute); t < dayStart + hours.close;
                  t += rng.between(tillSpecs[i].gap[0], tillSpecs[i].gap[1])) {
-                const qint64 received = t + rng.between(150, 1800);
-                const ReceiptContext context { site.m_tills.at(i), site.m_cameras, config.tzOffsetMs, day, ++sequence };
-                Receipt receipt = makeReceipt(rng, context, t, received);
+                const qint64 printed = t + till.clockAheadMs;
+                const qint64 received = printed + rng.between(150, 1800);
+                const ReceiptContext context { till, site.m_cameras, config.tzOffsetMs, day, ++sequence };
+                const ReceiptKind kind = drawKind(details);
+                Receipt receipt = makeReceipt(rng, details, context, kind, printed, received);
+                receipt.till = i;
+                receipt.siteMs = t;
                 if (received >= windowStart && received <= config.nowMs)
                     timed.push_back({ received, std::move(receipt) });
             }

@@ -41,6 +41,20 @@ struct Till {
     QString name;
     QString serial;
     QVector<int> cameras; ///< indexes into the camera list
+    /// How far the till's clock is ahead of the site's: what it prints and what the POS server records
+    /// as "received_at" are that much later than the moment the cameras show.
+    qint64 clockAheadMs = 0;
+};
+
+/// What a generated receipt records; the exceptions a loss-prevention review looks for among the sales.
+enum class ReceiptKind {
+    Sale,
+    Refund, ///< says REFUND, negative total, paid back in cash or to the card
+    Void, ///< a sale cancelled before payment: VOID or CANCELLED, total 0.00
+    NoSale, ///< the drawer opened with no items: NO SALE, no total, no payment
+    Discount, ///< a sale with a DISCOUNT line
+    PriceOverride, ///< a sale with one item's PRICE OVERRIDE
+    Unknown, ///< read from a receipts file
 };
 
 struct Receipt {
@@ -48,6 +62,13 @@ struct Receipt {
     QString text;
     QString foldedText; ///< for case-insensitive search
     std::optional<qint64> receivedAtMs; ///< absent when a loaded file gives no readable time
+    ReceiptKind kind = ReceiptKind::Unknown;
+    int till = -1; ///< index into the tills; -1 for a loaded receipt
+    /// When it happened by the site's clock, which the cameras show; a till whose clock is off prints and
+    /// sends another time. Absent for a loaded receipt.
+    std::optional<qint64> siteMs;
+    qint64 totalCents = 0; ///< the "total" served (0 where none is)
+    bool cash = false; ///< paid, or paid back, in cash
 };
 
 /// What a POS query asks for; every given condition must hold.

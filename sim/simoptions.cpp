@@ -55,7 +55,10 @@ ParseResult parseSimOptions(const QStringList &arguments, qint64 currentTimeMs, 
     parser.setApplicationDescription(
         QStringLiteral("Simulated video management server (VMS) and POS server for Tillmark, on 127.0.0.1.\n"
                        "PATH in the fault options is the decoded request path without the query;\n"
-                       "a trailing * makes it a prefix. Fault options may be given several times."));
+                       "a trailing * makes it a prefix. Fault options may be given several times.\n"
+                       "Among the sales, each till has a few refunds, voids and no-sales a day, and now and\n"
+                       "then a discount or a price override. Till 2's clock runs 20 s fast: its receipts'\n"
+                       "printed time and received_at are 20 s later than the moment the cameras show."));
     const QCommandLineOption help({ QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Show this help."));
     const QCommandLineOption vmsPort(QStringLiteral("vms-port"), QStringLiteral("VMS port, 0 for a free one."),
         QStringLiteral("port"), QStringLiteral("7001"));

@@ -26,6 +26,14 @@ struct PosData {
     QList<StreamData> streams;
     /// "received_at" exactly as the server wrote it, for the record an export keeps.
     QString receivedAtText;
+    /// The till that printed it: the device's "id" (a number as written) and "name".
+    QString tillId;
+    QString tillName;
+    /// What some servers add beside the text, as they wrote it (a number as written); empty when absent.
+    /// The text is the one thing every server sends, so nothing may depend on these alone.
+    QString total;
+    QString payment;
+    QString cashier;
 };
 
 /// What a server-time reply says: the server's refusal, or its offset from UTC.
@@ -55,5 +63,8 @@ QList<StreamData> parseCameras(const QByteArray &body);
 Periods parsePeriods(const QByteArray &body, qint64 nowMs);
 
 /// Reads a POS server reply. With a non-empty streamId only the transactions seen by that camera
-/// are kept (with all their cameras). A body that is not a JSON array gives no records.
+/// are kept (with all their cameras). A body that is not a JSON array, or not JSON at all, gives no
+/// records; a missing or mistyped value reads as empty. Reads straight from the bytes (a week of a busy
+/// store is some hundred megabytes), accepts exactly the JSON that QJsonDocument accepts and, where a
+/// key is given twice, takes the value that QJsonObject keeps.
 QList<PosData> parsePosResult(QByteArray body, QString streamId);

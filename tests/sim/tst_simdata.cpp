@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cmath>
 
 using namespace simdata;
 
@@ -61,6 +62,8 @@ private slots:
     void receipts_data();
     void receipts();
     void tillsAndTheirCameras();
+    void exceptionsAmongTheSales();
+    void tillTwoClockRunsFast();
     void select();
     void loadReceipts_data();
     void loadReceipts();
@@ -315,6 +318,99 @@ void TestSimData::tillsAndTheirCameras()
         }
     }
     QCOMPARE(tillNames, (QSet<QString> { QStringLiteral("Till 1"), QStringLiteral("Till 2") }));
+}
+
+void TestSimData::exceptionsAmongTheSales()
+{
+    const Config c = config(1, Hour, 7);
+    const Site site = Site::generate(c);
+    static const QRegularExpression amountAtTheEnd(
+        QStringLiteral("\\d\\.\\d\\d-?$"), QRegularExpression::MultilineOption);
+    static const QRegularExpression exceptionWords(
+        QStringLiteral("REFUND|VOID|CANCELLED|NO SALE|DRAWER|DISCOUNT|OVERRIDE"));
+    QHash<int, QHash<int, int>> byTill; // till -> kind -> receipts
+    int largeCashRefunds = 0;
+    for (const Receipt &receipt : site.receipts()) {
+        const QJsonObject object = json(receipt);
+        const QString total = object.value(QStringLiteral("total")).toString();
+        const QString text = receipt.text;
+        // Every kind keeps the heading, with the receipt's number on the fourth line.
+        QVERIFY2(text.section(QLatin1Char('\n'), 3, 3).contains(QStringLiteral("No. ")), qPrintable(text));
+        QCOMPARE(object.value(QStringLiteral("cashier")).toString().isEmpty(), false);
+        QCOMPARE(object.contains(QStringLiteral("payment")),
+            receipt.kind != ReceiptKind::Void && receipt.kind != ReceiptKind::NoSale);
+        QCOMPARE(object.value(QStringLiteral("payment")).toString() == QLatin1String("cash"), receipt.cash);
+        switch (receipt.kind) {
+        case ReceiptKind::Refund:
+            QVERIFY2(text.contains(QStringLiteral("*** REFUND ***")), qPrintable(text));
+            QVERIFY(receipt.totalCents < 0);
+            largeCashRefunds += receipt.cash && receipt.totalCents <= -5000;
+            break;
+        case ReceiptKind::Void:
+            QVERIFY2(
+                text.contains(QStringLiteral("VOID")) || text.contains(QStringLiteral("CANCELLED")), qPrintable(text));
+            QCOMPARE(total, QStringLiteral("0.00"));
+            break;
+        case ReceiptKind::NoSale:
+            QVERIFY2(
+                text.contains(QStringLiteral("NO SALE")) && !amountAtTheEnd.match(text).hasMatch(), qPrintable(text));
+            QVERIFY(!object.contains(QStringLiteral("total")));
+            break;
+        case ReceiptKind::Discount:
+            QVERIFY2(text.contains(QStringLiteral("DISCOUNT")), qPrintable(text));
+            break;
+        case ReceiptKind::PriceOverride:
+            QVERIFY2(text.contains(QStringLiteral("PRICE OVERRIDE")), qPrintable(text));
+            break;
+        case ReceiptKind::Sale:
+            QVERIFY2(!exceptionWords.match(text).hasMatch(), qPrintable(text));
+            QVERIFY(receipt.totalCents > 0);
+            break;
+        case ReceiptKind::Unknown:
+            QFAIL("a generated receipt of no kind");
+        }
+        if (receipt.kind != ReceiptKind::NoSale) {
+            const int money = int(std::round(total.toDouble() * 100));
+            QCOMPARE(money, int(receipt.totalCents));
+        }
+        ++byTill[receipt.till][int(receipt.kind)];
+    }
+    // A few a day per till (a week and a bit of opening days), among many more sales.
+    QCOMPARE(byTill.size(), 2);
+    for (int till = 0; till < 2; ++till) {
+        const QHash<int, int> &kinds = byTill.value(till);
+        for (const ReceiptKind kind : { ReceiptKind::Refund, ReceiptKind::Void, ReceiptKind::NoSale }) {
+            const int count = kinds.value(int(kind));
+            QVERIFY2(count >= 7 && count <= 60,
+                qPrintable(QStringLiteral("till %1 kind %2: %3").arg(till).arg(int(kind)).arg(count)));
+        }
+        QVERIFY(kinds.value(int(ReceiptKind::Discount)) + kinds.value(int(ReceiptKind::PriceOverride)) >= 3);
+        QVERIFY(kinds.value(int(ReceiptKind::Sale)) > 20 * kinds.value(int(ReceiptKind::Refund)));
+    }
+    QVERIFY(largeCashRefunds >= 2);
+}
+
+void TestSimData::tillTwoClockRunsFast()
+{
+    const Config c = config(4, -5 * Hour, 3);
+    const Site site = Site::generate(c);
+    QCOMPARE(site.tills().at(0).clockAheadMs, qint64(0));
+    QCOMPARE(site.tills().at(1).clockAheadMs, qint64(20000));
+    int seen[2] = { 0, 0 };
+    for (const Receipt &receipt : site.receipts()) {
+        QVERIFY(receipt.siteMs && (receipt.till == 0 || receipt.till == 1));
+        const qint64 ahead = site.tills().at(receipt.till).clockAheadMs;
+        // Received shortly after the till's clock says it printed; the till's clock is the site's plus ahead.
+        const qint64 lag = *receipt.receivedAtMs - *receipt.siteMs - ahead;
+        QVERIFY2(lag >= 150 && lag <= 1800, qPrintable(QString::number(lag)));
+        const QJsonObject object = json(receipt);
+        QCOMPARE(parseIsoDateTime(object.value(QStringLiteral("created_at")).toString()), *receipt.siteMs + ahead);
+        const QString printed = QDateTime::fromMSecsSinceEpoch(*receipt.siteMs + ahead + c.tzOffsetMs, Qt::UTC)
+                                    .toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+        QVERIFY2(receipt.text.section(QLatin1Char('\n'), 4, 4).startsWith(printed), qPrintable(receipt.text));
+        ++seen[receipt.till];
+    }
+    QVERIFY(seen[0] > 100 && seen[1] > 100);
 }
 
 void TestSimData::select()
