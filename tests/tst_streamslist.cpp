@@ -7,6 +7,8 @@
 #include <QTcpServer>
 #include <QtTest>
 
+#include <algorithm>
+
 #include <memory>
 
 using Scheme = httpauth::Scheme;
@@ -255,7 +257,12 @@ void TestStreamsList::challengeAnswered()
     loadAndWait(list);
     QCOMPARE(m_events, QStringList({ "loading=1", "reset", "loading=0" }));
     QCOMPARE(rowsOf(list), QStringList { "a|A" });
-    QVERIFY(!m_server->requests().back().authorization.empty());
+    // The cameras were fetched with the account (over plain HTTP the client also asks once more without
+    // it, to see which scheme the server wants).
+    const auto requests = m_server->requests();
+    QVERIFY(std::any_of(requests.cbegin(), requests.cend(), [](const TestServer::Recorded &request) {
+        return request.path == kPath && !request.authorization.empty();
+    }));
 }
 
 void TestStreamsList::rejectedCredentials()
