@@ -3,6 +3,7 @@
 #include "export/exportpackage.h"
 #include "export/merger.h"
 #include "net/filedownload.h"
+#include "pos/tillclocks.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -29,8 +30,11 @@ struct ExportBatch {
 
 /// What one export is to make: the three minutes around a receipt, from one of its cameras.
 struct ExportOrder {
-    /// The receipt chosen; its time is the middle of the window.
+    /// The receipt chosen, on the video's clock (see onVideoClock); its time is the middle of the window.
     PosData receipt;
+    /// The tills' clock offsets as they were when the export was asked for: the receipts of the window are
+    /// those these put in it, at the times these give them.
+    TillOffsets tillOffsets;
     StreamData camera;
     /// The video server's high-quality stream (hi=1) instead of its usual one (hi=0).
     bool highQuality = false;
