@@ -3,6 +3,7 @@
 #include "core/files.h"
 #include "net/posclient.h"
 #include "net/request.h"
+#include "pos/windowreceipts.h"
 
 #include <QDebug>
 #include <QFileInfo>
@@ -305,16 +306,15 @@ void PosDownloader::download(QDateTime from, QDateTime to, QString streamId)
         url, this,
         [this, from, streamId](const QByteArray &body) {
             m_replies.removeAll(nullptr);
-            QList<PosData> records = parsePosResult(body, streamId);
-            QByteArray script = _convertToAss(from, records).toUtf8();
+            WindowReceipts receipts = readWindowReceipts(body, from, streamId);
             QString error;
-            m_lastFailureWasWrite = !writeScript(script, &error);
+            m_lastFailureWasWrite = !writeScript(receipts.script, &error);
             if (m_lastFailureWasWrite) {
                 emit errorOccured(error);
                 return;
             }
-            m_records.swap(records);
-            m_script.swap(script);
+            m_records.swap(receipts.records);
+            m_script.swap(receipts.script);
             emit posDownloaded();
         },
         [this](const QString &message, QNetworkReply::NetworkError) {
