@@ -100,6 +100,9 @@ Page {
                 // A receipt mark opens the same detail box as a found receipt, on the mark's camera.
                 onReceiptChosen: pageSearch.openReceipt(receipt.markCreatedAt, receipt.markContent,
                                                         receipt.markStreams, streamId)
+                onWatchRequested: player.watchReceipt(receipt.markCreatedAt, receipt.markContent, streamId,
+                                                      streamName, false)
+                onPlayRequested: player.playWindow(streamId, streamName, from, to)
             }
             PageSearch {
                 id: pageSearch
@@ -109,6 +112,7 @@ Page {
                     direction.showPage(0)
                     pageMain.showReceipt(streamId, createdAt)
                 }
+                onWatchRequested: player.watchReceipt(createdAt, content, streamId, streamName, highQuality)
             }
         }
 
@@ -122,5 +126,14 @@ Page {
         }
     }
 
-    ExportBoxes { }
+    ExportBoxes {
+        onPlayRequested: player.playExport(path)
+    }
+
+    // The review player, over either page; "Export this" on a receipt goes the way of the receipt's export.
+    PlayerOverlay {
+        id: player
+        dialogs: direction.dialogs
+        onExportReceiptRequested: pageSearch.exportAround(createdAt, cameraId, cameraName, content, highQuality)
+    }
 }

@@ -15,6 +15,8 @@ Page {
 
     // "Show on timeline" in the detail box: the receipt's camera and time, for the recordings page.
     signal showOnTimelineRequested(string streamId, var createdAt)
+    // "Watch" in the detail box: the receipt's window in the review player.
+    signal watchRequested(var createdAt, string streamId, string streamName, string content, bool highQuality)
 
     /// Opens the detail box on a receipt, with the camera streamId chosen when the receipt lists it.
     function openReceipt(createdAt, content, streams, streamId) {
@@ -322,6 +324,7 @@ Page {
         objectName: "popDetail"
         onShowOnTimelineRequested: page.showOnTimelineRequested(streamId, createdAt)
         onExportRequested: page.exportAround(createdAt, streamId, streamName, content, highQuality)
+        onWatchRequested: page.watchRequested(createdAt, streamId, streamName, content, highQuality)
         onExportCamerasRequested: page.exportCameras(createdAt, content, cameras, highQuality)
     }
 

@@ -3,6 +3,7 @@
 # simulated servers, with yesterday's recordings of a camera and a selection on it, on a virtual
 # display. Drives the window with xdotool, by the keyboard but for one button. Then, next to it,
 # timeline-marks.png and timeline-receipt.png (a receipt of that day on the timeline, then opened),
+# player.png (a receipt of the timeline watched in the review player, its receipts beside it),
 # search.png (the search page with the receipts that mention coffee), export-progress.png (the export's
 # progress box with "Cancel"), export-done.png (the message at its end), export-frame.png (a frame of
 # the exported MP4, taken with ffmpeg) and export-queue.png (the queue of exports while three receipts
@@ -103,6 +104,17 @@ xdotool key Return
 sleep 1
 import -window root "$docs/timeline-receipt.png"
 echo "screenshot: wrote $docs/timeline-receipt.png"
+xdotool key Escape
+sleep 0.5
+# The review player: Page Down to a receipt mark again, W watches it (5 s before the receipt, the
+# receipts of its window beside the picture); a few seconds in, once the simulated server has rendered
+# that far. Escape closes it.
+xdotool key Next
+sleep 0.5
+xdotool key w
+sleep 8
+import -window root "$docs/player.png"
+echo "screenshot: wrote $docs/player.png"
 xdotool key Escape
 sleep 0.5
 # The receipts page, the search field and the receipts that mention coffee.

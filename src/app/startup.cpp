@@ -3,6 +3,7 @@
 #include "app/accessibility.h"
 #include "app/folderchooser.h"
 #include "app/notifier.h"
+#include "app/reviewsession.h"
 #include "core/appstate.h"
 #include "core/dayclock.h"
 #include "core/i18n.h"
@@ -110,6 +111,7 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
     qmlRegisterType<ReceiptMarks>(kUri, 1, 0, "ReceiptMarks");
     qmlRegisterType<VideoPlayer>(kUri, 1, 0, "VideoPlayer");
     qmlRegisterType<PlayerReceipts>(kUri, 1, 0, "PlayerReceipts");
+    qmlRegisterType<ReviewSession>(kUri, 1, 0, "ReviewSession");
 }
 
 int runMainWindow(QCoreApplication &app, const QUrl &url)

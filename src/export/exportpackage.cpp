@@ -243,6 +243,29 @@ QByteArray receiptChapters(const QDateTime &start, qint64 lengthMs, const QList<
     return out.toUtf8();
 }
 
+ManifestSummary readManifest(const QByteArray &json)
+{
+    const QJsonObject manifest = QJsonDocument::fromJson(json).object();
+    const QJsonObject camera = manifest.value("camera").toObject();
+    const QJsonObject window = manifest.value("window").toObject();
+    ManifestSummary summary;
+    summary.camera = { camera.value("id").toString(), camera.value("name").toString() };
+    summary.windowStart = QDateTime::fromString(window.value("startLocal").toString(), Qt::ISODateWithMs);
+    summary.windowEnd = QDateTime::fromString(window.value("endLocal").toString(), Qt::ISODateWithMs);
+    for (const QJsonValue &value : manifest.value("receipts").toArray()) {
+        const QJsonObject entry = value.toObject();
+        PosData receipt;
+        receipt.content = entry.value("text").toString();
+        receipt.receivedAtText = entry.value("receivedAt").toString();
+        // Read as the POS server's reply is read.
+        receipt.createdAt = QDateTime::fromString(receipt.receivedAtText, Qt::ISODate);
+        for (const QJsonValue &stream : entry.value("cameras").toArray())
+            receipt.streams.append({ stream["id"].toString(), stream["name"].toString() });
+        summary.receipts.append(receipt);
+    }
+    return summary;
+}
+
 PackageCheck::PackageCheck(QObject *parent)
     : QObject(parent)
 {

@@ -1,6 +1,8 @@
 #include "player/playerreceipts.h"
 
 #include "core/property.h"
+#include "net/posclient.h"
+#include "pos/windowreceipts.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,10 +20,79 @@ PlayerReceipts::PlayerReceipts(QObject *parent)
         { { OffsetRole, QByteArrayLiteral("offsetSeconds") }, { TimeTextRole, QByteArrayLiteral("timeText") },
             { ContentRole, QByteArrayLiteral("content") }, { PreviewRole, QByteArrayLiteral("preview") } },
         parent)
+    , m_client(PosClient::shared())
 {
 }
 
+void PlayerReceipts::setClient(PosClient *client)
+{
+    m_client = client;
+}
+
+void PlayerReceipts::load(const QDateTime &from, const QDateTime &to, const QString &cameraId)
+{
+    setReceipts({}, from);
+    if (!m_client) {
+        setStatus(false, tr("No POS server is set."));
+        emit failed(m_errorText);
+        return;
+    }
+    setStatus(true, QString());
+    m_fetch.send(
+        *m_client, m_client->windowUrl(from, to), this,
+        [this, from, cameraId](const QByteArray &body) {
+            WindowReceipts receipts = readWindowReceipts(body, from, cameraId);
+            m_script.swap(receipts.script);
+            showReceipts(receipts.records, from);
+            setStatus(false, QString());
+            emit loaded();
+        },
+        [this](const QString &message, QNetworkReply::NetworkError) {
+            setStatus(false, tr("The receipts could not be fetched: %1").arg(message));
+            emit failed(m_errorText);
+        });
+}
+
+void PlayerReceipts::cancel()
+{
+    m_fetch.abort();
+    setStatus(false, m_errorText);
+}
+
+QByteArray PlayerReceipts::script() const
+{
+    return m_script;
+}
+
+bool PlayerReceipts::isLoading() const
+{
+    return m_loading;
+}
+
+QString PlayerReceipts::errorText() const
+{
+    return m_errorText;
+}
+
+void PlayerReceipts::setStatus(bool loading, const QString &error)
+{
+    if (loading == m_loading && error == m_errorText)
+        return;
+    m_loading = loading;
+    m_errorText = error;
+    emit statusChanged();
+}
+
 void PlayerReceipts::setReceipts(const QList<PosData> &records, const QDateTime &clipStart)
+{
+    // Rows given take the place of any fetched: nothing fetched arrives after them.
+    m_fetch.abort();
+    m_script.clear();
+    setStatus(false, QString());
+    showReceipts(records, clipStart);
+}
+
+void PlayerReceipts::showReceipts(const QList<PosData> &records, const QDateTime &clipStart)
 {
     QList<Row> rows;
     for (const PosData &record : records)

@@ -1,14 +1,20 @@
 #pragma once
 #include "core/common.h"
 #include "core/rowlistmodel.h"
+#include "net/request.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QVariantList>
 
+class PosClient;
+
 /// The receipts beside the review player: in time order, each at its offset into the clip, with the one
 /// whose time playback last passed marked as current, and the wall-clock time of any point of the clip.
+/// It fetches them itself for a camera's window, as the export does, with the script the export burns in.
 class PlayerReceipts : public RowListModel
 {
     Q_OBJECT
@@ -19,6 +25,9 @@ class PlayerReceipts : public RowListModel
     Q_PROPERTY(int current READ current NOTIFY currentChanged)
     /// The clip's first instant; the wall-clock times are given in its time zone or offset.
     Q_PROPERTY(QDateTime clipStart READ clipStart NOTIFY countChanged)
+    Q_PROPERTY(bool isLoading READ isLoading NOTIFY statusChanged)
+    /// Why the receipts could not be fetched, in words; empty while nothing is wrong.
+    Q_PROPERTY(QString errorText READ errorText NOTIFY statusChanged)
 public:
     enum Role {
         OffsetRole = Qt::UserRole + 1,
@@ -32,7 +41,21 @@ public:
 
     explicit PlayerReceipts(QObject *parent = nullptr);
 
-    /// The receipts of the clip that starts at clipStart, in any order.
+    /// The POS server asked by load(): the one of the connection settings unless another is given.
+    void setClient(PosClient *client);
+    /// Fetches the receipts that cameraId saw in the window from from to to, for a clip that starts at
+    /// from: the export's request, read as the export reads it. Until they are in, there are none. Only
+    /// the answer to the last load() is taken; ends with loaded() or failed().
+    void load(const QDateTime &from, const QDateTime &to, const QString &cameraId);
+    /// Drops the fetch in flight: nothing of it arrives any more.
+    void cancel();
+    /// The receipts script of the rows load() fetched, the very bytes the export burns in; empty for
+    /// rows given otherwise.
+    QByteArray script() const;
+    bool isLoading() const;
+    QString errorText() const;
+
+    /// The receipts of the clip that starts at clipStart, in any order, in the place of any fetched.
     void setReceipts(const QList<PosData> &records, const QDateTime &clipStart);
     /// The receipts' seconds into the clip, in time order.
     QList<double> offsets() const;
@@ -60,13 +83,19 @@ signals:
     void countChanged();
     void positionChanged();
     void currentChanged();
+    void statusChanged();
+    /// The receipts of the last load() and their script are in.
+    void loaded();
+    void failed(const QString &message);
 
 protected:
     int size() const override;
     QVariant value(int row, int role) const override;
 
 private:
+    void showReceipts(const QList<PosData> &records, const QDateTime &clipStart);
     void updateCurrent();
+    void setStatus(bool loading, const QString &error);
 
     struct Row {
         double offset = 0;
@@ -76,4 +105,10 @@ private:
     QDateTime m_clipStart;
     double m_position = 0;
     int m_current = -1;
+
+    QPointer<PosClient> m_client;
+    Request::Latest m_fetch;
+    QByteArray m_script;
+    bool m_loading = false;
+    QString m_errorText;
 };
