@@ -17,6 +17,8 @@
 #include <QStandardPaths>
 #include <QtTest>
 
+#include <algorithm>
+
 #include <memory>
 
 namespace {
@@ -210,7 +212,13 @@ void TestReviewSession::secondWatchTakesNothingOfTheFirst()
     QCOMPARE(m_player->subtitleScript(), readWindowReceipts(fast.body, second.addSecs(-90), Camera).script);
     QCOMPARE(m_receipts->clipStart(), second.addSecs(-90));
     QTRY_VERIFY_WITH_TIMEOUT(m_player->frameDrawn(), 30000);
-    QCOMPARE(m_vmsServer->requests().back().params.find("hi")->second, std::string("1"));
+    // The last clip asked for with the account (over plain HTTP the client also asks once without it, to
+    // see which scheme the server wants, whenever that answer comes).
+    const auto requests = m_vmsServer->requests();
+    const auto last = std::find_if(requests.crbegin(), requests.crend(),
+        [](const TestServer::Recorded &request) { return !request.authorization.empty(); });
+    QVERIFY(last != requests.crend());
+    QCOMPARE(last->params.find("hi")->second, std::string("1"));
 }
 
 void TestReviewSession::unfinishedClipIsFetchedAnew()
