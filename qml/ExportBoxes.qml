@@ -8,6 +8,9 @@ import Tillmark 1.0
 Item {
     id: boxes
 
+    /// "Play" on a finished export of the queue.
+    signal playRequested(string path)
+
     ExportProgress {
         id: downloading
         objectName: "downloading"
@@ -34,6 +37,7 @@ Item {
         width: parent.width * 0.85
         height: parent.height * 0.85
         controller: Exports
+        onPlayRequested: boxes.playRequested(path)
     }
 
     Connections {

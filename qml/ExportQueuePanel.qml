@@ -10,6 +10,9 @@ Popup {
     property ExportController controller: null
     readonly property ExportQueue queue: controller ? controller.queue : null
 
+    /// "Play" on a finished export: its review copy in the player.
+    signal playRequested(string path)
+
     modal: true
     dim: true
     focus: true
@@ -133,6 +136,14 @@ Popup {
                             text: qsTr("Retry") + I18n.localeNotify
                             Accessible.name: qsTr("Export %1 again").arg(description) + I18n.localeNotify
                             onClicked: panel.queue.retry(index)
+                            onActiveFocusChanged: job.shown(activeFocus)
+                        }
+                        Button {
+                            objectName: "btnJobPlay"
+                            visible: model.state === ExportJob.Done
+                            text: qsTr("Play") + I18n.localeNotify
+                            Accessible.name: qsTr("Play %1").arg(description) + I18n.localeNotify
+                            onClicked: panel.playRequested(path)
                             onActiveFocusChanged: job.shown(activeFocus)
                         }
                         Button {

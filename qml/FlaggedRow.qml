@@ -25,6 +25,7 @@ ItemDelegate {
     signal chosen()
     signal showOnTimelineRequested()
     signal exportRequested()
+    signal watchRequested()
 
     focusPolicy: Qt.NoFocus
     Accessible.focusable: true
@@ -52,7 +53,7 @@ ItemDelegate {
                 spacing: 8
                 Label {
                     objectName: "lblFlagRules"
-                    Layout.maximumWidth: 200
+                    Layout.maximumWidth: 160
                     elide: Text.ElideRight
                     font.bold: true
                     color: "#b03060"
@@ -63,14 +64,17 @@ ItemDelegate {
                     color: "red"
                     text: Utils.formatDateTime(flaggedRow.createdAt)
                 }
+                // The till and its cameras give way first when the window is narrow: the buttons stay in it.
                 Label {
-                    text: flaggedRow.till
-                }
-                Label {
+                    objectName: "lblFlagTill"
                     Layout.fillWidth: true
+                    Layout.minimumWidth: 40
                     elide: Text.ElideRight
+                    textFormat: Text.PlainText
                     color: "blue"
-                    text: flaggedRow.streams.map(function (s) { return s.strmName }).join(", ")
+                    text: [flaggedRow.till].concat(flaggedRow.streams.map(function (s) { return s.strmName }))
+                          .filter(function (part) { return part !== "" }).join(" \u00b7 ")
+                    Accessible.ignored: true
                 }
             }
             // The line that matched, as printed, marked.
@@ -92,6 +96,14 @@ ItemDelegate {
             text: qsTr("Timeline") + I18n.localeNotify
             Accessible.name: qsTr("Show on timeline") + I18n.localeNotify
             onClicked: flaggedRow.showOnTimelineRequested()
+        }
+        Button {
+            objectName: "btnFlagWatch"
+            focusPolicy: Qt.NoFocus
+            enabled: flaggedRow.hasCamera
+            text: qsTr("Watch") + I18n.localeNotify
+            Accessible.name: qsTr("Watch it in the player (W)") + I18n.localeNotify
+            onClicked: flaggedRow.watchRequested()
         }
         Button {
             objectName: "btnFlagExport"

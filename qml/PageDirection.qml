@@ -112,6 +112,9 @@ Page {
                 // A receipt mark opens the same detail box as a found receipt, on the mark's camera.
                 onReceiptChosen: pageSearch.openReceipt(receipt.markCreatedAt, receipt.markContent,
                                                         receipt.markStreams, streamId, receipt.markTillClockOffsetMs)
+                onWatchRequested: player.watchReceipt(receipt.markCreatedAt, receipt.markContent, streamId,
+                                                      streamName, false, receipt.markTillClockOffsetMs)
+                onPlayRequested: player.playWindow(streamId, streamName, from, to)
             }
             PageSearch {
                 id: pageSearch
@@ -121,6 +124,8 @@ Page {
                     direction.showPage(0)
                     pageMain.showReceipt(streamId, createdAt)
                 }
+                onWatchRequested: player.watchReceipt(createdAt, content, streamId, streamName, highQuality,
+                                                      tillClockOffsetMs)
             }
             PageExceptions {
                 enabled: SwipeView.isCurrentItem || stackView.contentItem.moving
@@ -133,6 +138,8 @@ Page {
                     direction.showPage(0)
                     pageMain.showReceipt(streamId, createdAt)
                 }
+                onWatchRequested: player.watchReceipt(createdAt, content, streamId, streamName, false,
+                                                      tillClockOffsetMs)
             }
         }
 
@@ -146,5 +153,15 @@ Page {
         }
     }
 
-    ExportBoxes { }
+    ExportBoxes {
+        onPlayRequested: player.playExport(path)
+    }
+
+    // The review player, over every page; "Export this" on a receipt goes the way of the receipt's export.
+    PlayerOverlay {
+        id: player
+        dialogs: direction.dialogs
+        onExportReceiptRequested: pageSearch.exportAround(createdAt, cameraId, cameraName, content, highQuality,
+                                                          tillClockOffsetMs)
+    }
 }

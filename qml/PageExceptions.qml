@@ -19,6 +19,8 @@ Page {
     signal showOnTimelineRequested(string streamId, var createdAt)
     /// The export of one flagged receipt from one camera, through the receipts' own export.
     signal exportRequested(var createdAt, string streamId, string streamName, string content, real tillClockOffsetMs)
+    /// Its export's window in the review player.
+    signal watchRequested(var createdAt, string content, string streamId, string streamName, real tillClockOffsetMs)
 
     function search() {
         exceptionSearch.start(dayFrom.selectedDate, dayTo.selectedDate)
@@ -45,6 +47,13 @@ Page {
         var receipt = exceptionSearch.flagged.get(row)
         exportRequested(receipt.flagCreatedAt, receipt.flagStreams[0].strmId, receipt.flagStreams[0].strmName,
                         receipt.flagContent, receipt.flagTillClockOffsetMs)
+    }
+
+    function watchRow(row) {
+        var receipt = exceptionSearch.flagged.get(row)
+        if (receipt.flagStreams.length > 0)
+            watchRequested(receipt.flagCreatedAt, receipt.flagContent, receipt.flagStreams[0].strmId,
+                           receipt.flagStreams[0].strmName, receipt.flagTillClockOffsetMs)
     }
 
     function askFolder(chosen, start) {
@@ -251,6 +260,13 @@ Page {
             }
             Keys.onReturnPressed: if (currentIndex >= 0) page.openRow(currentIndex)
             Keys.onEnterPressed: if (currentIndex >= 0) page.openRow(currentIndex)
+            // W watches the receipt, as on the timeline.
+            Keys.onPressed: {
+                if (event.key === Qt.Key_W && event.modifiers === Qt.NoModifier && currentIndex >= 0) {
+                    page.watchRow(currentIndex)
+                    event.accepted = true
+                }
+            }
 
             delegate: FlaggedRow {
                 width: lstFlagged.width
@@ -266,6 +282,7 @@ Page {
                 onChosen: page.rowClicked(index)
                 onShowOnTimelineRequested: page.showOnTimeline(index)
                 onExportRequested: page.exportRow(index)
+                onWatchRequested: page.watchRow(index)
             }
         }
     }

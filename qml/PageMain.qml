@@ -20,11 +20,21 @@ Page {
 
     // A receipt mark was chosen: the receipt (a row of receiptMarks) and the camera it was seen by.
     signal receiptChosen(var receipt, string streamId)
+    // For the review player: a receipt mark's window (W on it), and the selection ("Play").
+    signal watchRequested(var receipt, string streamId, string streamName)
+    signal playRequested(string streamId, string streamName, var from, var to)
 
     readonly property TimelineView view: timeline.view
 
     function selectedStreamId() {
         return StreamsList.get(lstStreams.currentIndex).strmId
+    }
+
+    function playSelection() {
+        var camera = StreamsList.get(lstStreams.currentIndex)
+        var startSecs = day.startSecs + view.selectMinuteStart * 60
+        playRequested(camera.strmId, camera.strmName, new Date(startSecs * 1000),
+                      new Date((startSecs + (view.selectMinuteEnd - view.selectMinuteStart) * 60) * 1000))
     }
 
     function fetchTime() {
@@ -284,6 +294,7 @@ Page {
                     enabled: txtStart.typedMinute >= 0 && txtEnd.typedMinute > txtStart.typedMinute
                     onClicked: page.askAndDownload()
                 }
+
             }
 
             Timeline {
@@ -295,20 +306,34 @@ Page {
                 recordings: recordingsList
                 marks: receiptMarks
                 onMarkChosen: page.receiptChosen(receiptMarks.get(row), page.selectedStreamId())
+                onMarkWatchRequested: page.watchRequested(receiptMarks.get(row), page.selectedStreamId(),
+                                                          StreamsList.get(lstStreams.currentIndex).strmName)
             }
 
-            // The receipts' side of the timeline in one line: how many marks, or why there are none.
-            Label {
-                objectName: "lblMarksStatus"
+            RowLayout {
                 Layout.fillWidth: true
-                elide: Text.ElideRight
-                font.pixelSize: 11
-                color: receiptMarks.status !== "" ? "firebrick" : palette.mid
-                text: receiptMarks.status !== "" ? receiptMarks.status
-                      : receiptMarks.isLoading ? qsTr("Loading receipts…") + I18n.localeNotify
-                      : (receiptMarks.count === 1 ? qsTr("1 receipt of this camera on this day")
-                                                  : qsTr("%1 receipts of this camera on this day").arg(receiptMarks.count))
-                        + I18n.localeNotify
+                // The receipts' side of the timeline in one line: how many marks, or why there are none.
+                Label {
+                    objectName: "lblMarksStatus"
+                    Layout.fillWidth: true
+                    elide: Text.ElideRight
+                    font.pixelSize: 11
+                    color: receiptMarks.status !== "" ? "firebrick" : palette.mid
+                    text: receiptMarks.status !== "" ? receiptMarks.status
+                          : receiptMarks.isLoading ? qsTr("Loading receipts…") + I18n.localeNotify
+                          : (receiptMarks.count === 1 ? qsTr("1 receipt of this camera on this day")
+                                                      : qsTr("%1 receipts of this camera on this day").arg(receiptMarks.count))
+                            + I18n.localeNotify
+                }
+                // After the timeline, where Tab goes next from it.
+                Button {
+                    objectName: "btnPlaySelection"
+                    text: qsTr("Play") + I18n.localeNotify
+                    enabled: page.view.selectMinuteStart >= 0 && page.view.selectMinuteEnd > page.view.selectMinuteStart
+                    Accessible.name: qsTr("Play the selection") + I18n.localeNotify
+                    Accessible.description: qsTr("The selected minutes of this camera in the player") + I18n.localeNotify
+                    onClicked: page.playSelection()
+                }
             }
         }
     }

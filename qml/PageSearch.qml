@@ -15,6 +15,9 @@ Page {
 
     // "Show on timeline" in the detail box: the receipt's camera and time, for the recordings page.
     signal showOnTimelineRequested(string streamId, var createdAt)
+    // "Watch" in the detail box: the receipt's window in the review player.
+    signal watchRequested(var createdAt, string streamId, string streamName, string content, bool highQuality,
+                          real tillClockOffsetMs)
 
     /// Opens the detail box on a receipt, with the camera streamId chosen when the receipt lists it;
     /// tillClockOffsetMs: how far its till's clock was taken to be off.
@@ -319,6 +322,8 @@ Page {
         onShowOnTimelineRequested: page.showOnTimelineRequested(streamId, createdAt)
         onExportRequested: page.exportAround(createdAt, streamId, streamName, content, highQuality,
                                              popDetail.tillClockOffsetMs)
+        onWatchRequested: page.watchRequested(createdAt, streamId, streamName, content, highQuality,
+                                              popDetail.tillClockOffsetMs)
         onExportCamerasRequested: page.exportCameras(createdAt, content, cameras, highQuality,
                                                      popDetail.tillClockOffsetMs)
     }

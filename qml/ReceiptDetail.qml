@@ -17,6 +17,8 @@ Popup {
 
     signal showOnTimelineRequested(string streamId, var createdAt)
     signal exportRequested(var createdAt, string streamId, string streamName, string content, bool highQuality)
+    /// The export's window in the review player, from the chosen camera in the chosen quality.
+    signal watchRequested(var createdAt, string streamId, string streamName, string content, bool highQuality)
     /// The window from each of cameras, into one folder.
     signal exportCamerasRequested(var createdAt, string content, var cameras, bool highQuality)
 
@@ -135,7 +137,7 @@ Popup {
             Accessible.role: Accessible.StaticText
             Accessible.name: text
         }
-        // Wraps onto a second line where the window is too narrow for the four buttons.
+        // Wraps onto a second line where the window is too narrow for the buttons.
         Flow {
             Layout.fillWidth: true
             spacing: 6
@@ -175,6 +177,14 @@ Popup {
                                                          cbStream.currentText, popDetail.message,
                                                          cbQuality.currentIndex === 1)
                 }
+            }
+            Button {
+                objectName: "btnWatch"
+                enabled: lblNotExportable.text === ""
+                text: qsTr("Watch") + I18n.localeNotify
+                Accessible.description: qsTr("The export's window from the chosen camera in the player, from 5 s before the receipt") + I18n.localeNotify
+                onClicked: popDetail.watchRequested(popDetail.createdAt, cbStream.currentValue, cbStream.currentText,
+                                                    popDetail.message, cbQuality.currentIndex === 1)
             }
             Button {
                 objectName: "btnExportTicked"

@@ -22,6 +22,12 @@ FocusScope {
     property string startNote: ""
     readonly property real length: video.duration > 0 ? video.duration : windowSeconds
     readonly property alias receiptsOnPicture: chkReceipts.checked
+    // The receipts can be switched off the picture: the player draws them (a review copy has them burnt in).
+    property bool receiptsSwitchable: true
+    property bool canExport: true
+    // The receipt playback last passed, seconds into the clip; -1 before the first.
+    readonly property real currentOffset: receiptModel.current >= 0
+                                          ? receiptModel.get(receiptModel.current).offsetSeconds : -1
 
     // The still of the frame shown, with the receipts as the picture shows them; the caller asks
     // where and calls video.saveStill(path, withReceipts, receipt).
@@ -54,11 +60,20 @@ FocusScope {
             video.frameBackStep()
     }
     function saveStill() {
-        saveStillRequested(chkReceipts.checked, receiptModel.receipt(receiptModel.current))
+        // Where they cannot be switched off, they are in the picture itself.
+        if (video.frameDrawn)
+            saveStillRequested(chkReceipts.checked || !receiptsSwitchable, receiptModel.receipt(receiptModel.current))
+    }
+    function exportThis() {
+        if (canExport)
+            exportRequested()
     }
     // The pane's keys, wherever the focus is inside it; true when the key was one of them.
     function handleKey(event) {
         const shift = (event.modifiers & Qt.ShiftModifier) !== 0
+        // The letters alone: with Ctrl or Alt they belong to the window.
+        if ((event.key === Qt.Key_S || event.key === Qt.Key_E) && event.modifiers !== Qt.NoModifier)
+            return false
         switch (event.key) {
         case Qt.Key_Space: video.togglePause(); break
         case Qt.Key_Left: video.seekRelative(shift ? -1 : -5); break
@@ -71,6 +86,8 @@ FocusScope {
         case Qt.Key_PageDown: seekToReceipt(receiptModel.nextRow(video.framePts)); break
         case Qt.Key_Home: video.seek(0); break
         case Qt.Key_End: video.seekToEnd(); break
+        case Qt.Key_S: saveStill(); break
+        case Qt.Key_E: exportThis(); break
         case Qt.Key_Escape: close(); break
         default: return false
         }
@@ -144,8 +161,22 @@ FocusScope {
                     value: video.framePts
                     when: !sldPosition.pressed
                 }
+                // A review copy's chapters, one at each receipt, where the clip has them.
                 Repeater {
-                    model: receiptModel
+                    model: video.chapters
+                    Rectangle {
+                        objectName: "tickChapter"
+                        visible: modelData > 0
+                        width: 2
+                        height: sldPosition.height / 2
+                        y: sldPosition.height / 4
+                        x: sldPosition.leftPadding
+                           + sldPosition.availableWidth * Math.min(1, Math.max(0, modelData / pane.length)) - 1
+                        color: Math.abs(modelData - pane.currentOffset) < 0.05 ? "red" : "orange"
+                    }
+                }
+                Repeater {
+                    model: video.chapters.length > 0 ? 0 : receiptModel
                     Rectangle {
                         objectName: "tickReceipt"
                         width: 2
@@ -250,6 +281,7 @@ FocusScope {
                 CheckBox {
                     id: chkReceipts
                     objectName: "chkReceiptsOnPicture"
+                    visible: pane.receiptsSwitchable
                     checked: true
                     text: qsTr("Receipts on the picture") + I18n.localeNotify
                     Accessible.name: text
@@ -258,14 +290,30 @@ FocusScope {
                     objectName: "btnSaveStill"
                     text: qsTr("Save still") + I18n.localeNotify
                     enabled: video.frameDrawn
-                    Accessible.name: text
+                    Accessible.name: qsTr("Save still (S)") + I18n.localeNotify
                     onClicked: pane.saveStill()
+                }
+                // The receipt chosen in the list happens in the frame shown: its till's clock is set by it.
+                Button {
+                    objectName: "btnTillClockHere"
+                    readonly property string till: receiptModel.count > 0 ? receiptModel.tillOf(lstReceipts.currentIndex) : ""
+                    visible: pane.receiptsSwitchable
+                    enabled: till !== "" && video.frameDrawn
+                    text: (till !== "" ? qsTr("%1's clock: here").arg(till) : qsTr("Till's clock: here")) + I18n.localeNotify
+                    Accessible.name: qsTr("The receipt chosen in the list happens in this frame: set its till's clock by it")
+                                     + I18n.localeNotify
+                    onClicked: {
+                        var said = receiptModel.setTillClockHere(lstReceipts.currentIndex, video.framePts)
+                        Notifier.show(said !== "" ? said
+                                                  : qsTr("The till's clock could not be set from this frame.") + I18n.localeNotify)
+                    }
                 }
                 Button {
                     objectName: "btnExportThis"
                     text: qsTr("Export this") + I18n.localeNotify
-                    Accessible.name: text
-                    onClicked: pane.exportRequested()
+                    visible: pane.canExport
+                    Accessible.name: qsTr("Export this camera and window (E)") + I18n.localeNotify
+                    onClicked: pane.exportThis()
                 }
                 Button {
                     objectName: "btnClosePlayer"

@@ -16,6 +16,8 @@ Rectangle {
 
     /// A receipt mark was chosen: its row of marks.
     signal markChosen(int row)
+    /// W on a receipt mark: its window in the review player.
+    signal markWatchRequested(int row)
 
     /// Gives the timeline the keys.
     function takeFocus() {
@@ -180,7 +182,7 @@ Rectangle {
                               .arg(timeline.day.timeText(timelineView.selectMinuteStart))
                               .arg(timeline.day.timeText(timelineView.selectMinuteEnd)))
                          + I18n.localeNotify
-        Accessible.description: qsTr("Arrow keys move the end of the selection, Shift and arrow keys its start; plus and minus zoom; Page Down and Page Up go from receipt to receipt, Return opens it") + I18n.localeNotify
+        Accessible.description: qsTr("Arrow keys move the end of the selection, Shift and arrow keys its start; plus and minus zoom; Page Down and Page Up go from receipt to receipt, Return opens it, W watches it") + I18n.localeNotify
         hoverEnabled: true
 
         property bool isPressed: false
@@ -268,13 +270,16 @@ Rectangle {
         }
 
         // Arrows move the end by a minute (ten with Ctrl), Shift+arrows the start; "+" and "-" zoom;
-        // Page Down and Page Up go from receipt to receipt, Return opens it, Escape leaves it.
+        // Page Down and Page Up go from receipt to receipt, Return opens it, W watches it, Escape leaves it.
         Keys.onPressed: {
             if (event.key === Qt.Key_PageDown || event.key === Qt.Key_PageUp) {
                 stepMark(event.key === Qt.Key_PageDown ? 1 : -1)
             } else if ((event.key === Qt.Key_Return || event.key === Qt.Key_Enter) && timelineView.focusedMark >= 0) {
                 markTip.hide()
                 timeline.markChosen(timelineView.focusedMark)
+            } else if (event.key === Qt.Key_W && event.modifiers === Qt.NoModifier && timelineView.focusedMark >= 0) {
+                markTip.hide()
+                timeline.markWatchRequested(timelineView.focusedMark)
             } else if (event.key === Qt.Key_Escape && timelineView.focusedMark >= 0) {
                 timelineView.focusedMark = -1
                 markTip.hide()

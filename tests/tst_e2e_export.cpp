@@ -49,39 +49,6 @@ private:
     QtMessageHandler m_previous;
 };
 
-bool runFfmpeg(const QStringList &arguments, QString *errors)
-{
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), QStringList { "-v", "error", "-y" } + arguments);
-    const bool ended = ffmpeg.waitForFinished(180000);
-    *errors = QString::fromUtf8(ffmpeg.readAllStandardError());
-    return ended && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
-}
-
-/// One frame of a video, as FFmpeg decodes it at that time.
-QImage frameAt(const QString &video, double seconds)
-{
-    const QString png = QStringLiteral("%1-%2.png").arg(video).arg(seconds);
-    QString errors;
-    if (!runFfmpeg({ "-ss", QString::number(seconds), "-i", video, "-frames:v", "1", png }, &errors))
-        qWarning("%s", qPrintable(errors));
-    return QImage(png).convertToFormat(QImage::Format_RGB32);
-}
-
-/// Mean difference of the colour channels over an area of two pictures of one size, 0 to 255.
-double meanDifference(const QImage &a, const QImage &b, const QRect &area)
-{
-    double sum = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-            const QRgb p = a.pixel(x, y);
-            const QRgb q = b.pixel(x, y);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
-        }
-    }
-    return sum / (3.0 * area.width() * area.height());
-}
-
 /// Seconds of an ASS time stamp "H:MM:SS.cc".
 double assSeconds(const QString &stamp)
 {

@@ -39,9 +39,6 @@ private slots:
     void loginToDownloadAndExport();
 
 private:
-    /// Tab until the named item has the keyboard, as an operator looks for a control.
-    void tabTo(const QString &name);
-
     Singletons m_singletons;
 };
 
@@ -55,15 +52,6 @@ void TestE2eKeyboard::initTestCase()
     QVERIFY2(!QStandardPaths::findExecutable("ffmpeg").isEmpty(), "FFmpeg renders the clips and makes the export");
     m_singletons = createSingletons();
     registerQmlTypes(m_singletons);
-}
-
-void TestE2eKeyboard::tabTo(const QString &name)
-{
-    QObject *target = find(name);
-    QVERIFY2(target, qPrintable(name));
-    for (int i = 0; i < 20 && focused() != target; ++i)
-        press(Qt::Key_Tab);
-    QVERIFY2(focused() == target, qPrintable(name));
 }
 
 void TestE2eKeyboard::loginToDownloadAndExport()

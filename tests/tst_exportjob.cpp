@@ -2,6 +2,7 @@
 #include "core/sha256.h"
 #include "export/exportcontroller.h"
 #include "net/request.h"
+#include "net/vmsclient.h"
 #include "pos/posdownloader.h"
 #include "testserver.h"
 #include "testutil.h"
@@ -104,6 +105,9 @@ private slots:
     void suggestedFileIsSafe_data();
     void suggestedFileIsSafe();
     void textTrackAndChaptersAsPrinted();
+    void fetchedClipCopiedOnlyWhenItChecksOut_data();
+    void fetchedClipCopiedOnlyWhenItChecksOut();
+    void explicitWindowHasNoChosenReceipt();
 
 private:
     void installStandIn(const QByteArray &body);
@@ -116,6 +120,8 @@ private:
     QStringList startedRuns() const;
     /// Receipts ten minutes apart from ReceiptAt on, on the till of Camera.
     QList<PosData> receipts(int count) const;
+    /// The requests for clips that the video server answered.
+    int clipFetches() const;
 
     ScopedTimeZone m_zone { "Europe/Berlin" };
     AppState m_state;
@@ -222,6 +228,13 @@ QList<PosData> TestExportJob::receipts(int count) const
         list << receipt;
     }
     return list;
+}
+
+int TestExportJob::clipFetches() const
+{
+    const auto requests = m_vms->requests();
+    return int(std::count_if(requests.cbegin(), requests.cend(),
+        [](const TestServer::Recorded &r) { return r.path.rfind("/hls/", 0) == 0 && !r.authorization.empty(); }));
 }
 
 void TestExportJob::packageWholeAndNoPasswordInArguments()
@@ -872,6 +885,83 @@ void TestExportJob::textTrackAndChaptersAsPrinted()
     QCOMPARE(chapters,
         QStringList({ "0.0000 Start of the clip", "30.000 " + first + " A {PROMO} B",
             "60.000 " + second + " SECOND = 2; #3 \\ x | " + second + " SAME TIME" }));
+}
+
+void TestExportJob::fetchedClipCopiedOnlyWhenItChecksOut_data()
+{
+    QTest::addColumn<QString>("offered");
+    QTest::addColumn<bool>("copied");
+    QTest::addColumn<bool>("noted");
+    QTest::newRow("the same request, whole") << "same" << true << false;
+    QTest::newRow("changed after it was hashed") << "changed" << false << true;
+    QTest::newRow("gone") << "gone" << false << true;
+    QTest::newRow("another window") << "other" << false << false;
+}
+
+void TestExportJob::fetchedClipCopiedOnlyWhenItChecksOut()
+{
+    QFETCH(QString, offered);
+    QFETCH(bool, copied);
+    QFETCH(bool, noted);
+    // What the player holds: the server's bytes, hashed as they arrived.
+    const QString playerFile = m_work->filePath("tillmark-clip-test.mkv");
+    QByteArray held = m_clip;
+    if (offered == "changed")
+        held[held.size() / 2] = char(held.at(held.size() / 2) ^ 1);
+    if (offered != "gone")
+        QVERIFY(writeFile(playerFile, held));
+    const qint64 startMs = ReceiptAt.toMSecsSinceEpoch() - 90000 + (offered == "other" ? 1000 : 0);
+    ExportController controller;
+    controller.offerFetchedClip(
+        { VmsClient::shared()->clipUrl(Camera, startMs, 180, false), playerFile, Sha256::ofBytes(m_clip), QString() });
+
+    ExportJob *job = run(controller, order());
+    QVERIFY(job);
+    QCOMPARE(job->state(), ExportJob::Done);
+    // Either way the original is the server's clip, and the package checks out.
+    QCOMPARE(readFile(job->paths().original), m_clip);
+    QCOMPARE(clipFetches(), copied ? 0 : 1);
+    const QJsonObject manifest = QJsonDocument::fromJson(readFile(job->paths().manifest)).object();
+    const QJsonObject source = manifest["originalSource"].toObject();
+    QCOMPARE(source["kind"].toString(), copied ? QString("player") : QString("server"));
+    QCOMPARE(source.contains("playerClipNotUsed") && !source["playerClipNotUsed"].isNull(), noted);
+    QCOMPARE(manifest["files"][0]["sha256"].toString(), Sha256::ofBytes(m_clip));
+    QProcess check;
+    check.setWorkingDirectory(m_work->filePath("out"));
+    check.start("sha256sum", { "-c", "Till 1.sha256" });
+    QVERIFY(check.waitForFinished(10000));
+    QCOMPARE(check.exitCode(), 0);
+    // The player's file is the player's: the export took a copy.
+    QCOMPARE(QFile::exists(playerFile), offered != "gone");
+}
+
+void TestExportJob::explicitWindowHasNoChosenReceipt()
+{
+    ExportController controller;
+    const QDateTime from = ReceiptAt.addSecs(-120);
+    const QDateTime to = ReceiptAt.addSecs(60);
+    QSignalSpy refused(&controller, &ExportController::refused);
+    QVERIFY(!controller.exportWindow(Camera, "Till 1 Overhead", to, from, true, m_work->filePath("out/none.mp4")));
+    QCOMPARE(refused.count(), 1);
+
+    QSignalSpy ended(&controller, &ExportController::jobEnded);
+    QVERIFY(controller.exportWindow(Camera, "Till 1 Overhead", from, to, true, m_work->filePath("out/window.mp4")));
+    QVERIFY(ended.wait(20000));
+    ExportJob *job = controller.job();
+    QCOMPARE(job->state(), ExportJob::Done);
+    QCOMPARE(controller.queue()->get(0).value("receiptTime").toDateTime(), from);
+
+    // The window asked for, from both servers; every receipt of the camera in it, none chosen.
+    const auto clip = m_vms->requests().back();
+    QCOMPARE(clip.params.find("pos")->second, std::to_string(from.toMSecsSinceEpoch()));
+    QCOMPARE(clip.params.find("duration")->second, std::string("180"));
+    QCOMPARE(clip.params.find("hi")->second, std::string("1"));
+    QCOMPARE(m_pos->requests().back().params.find("received_at__range_after")->second,
+        from.toString(Qt::ISODateWithMs).toStdString());
+    const QJsonObject manifest = QJsonDocument::fromJson(readFile(job->paths().manifest)).object();
+    QVERIFY(manifest["chosenReceipt"].isNull());
+    QCOMPARE(manifest["window"]["startUtc"].toString(), from.toString(Qt::ISODateWithMs));
+    QCOMPARE(manifest["receipts"].toArray().size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestExportJob)

@@ -5,6 +5,7 @@
 #include "player/playerreceipts.h"
 #include "player/videoplayer.h"
 #include "pos/posdownloader.h"
+#include "holdingserver.h"
 #include "testserver.h"
 #include "testutil.h"
 
@@ -19,8 +20,6 @@
 #include <QQuickView>
 #include <QQuickWindow>
 #include <QStandardPaths>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
 
 #include <cmath>
@@ -92,43 +91,6 @@ QVector<bool> textMask(const QImage &with, const QImage &without)
     }
     return mask;
 }
-
-/// A server that sends the head of a clip, announcing all of it, and then holds the connection open
-/// without a further byte; it tells when the client lets go.
-class HoldingServer : public QObject
-{
-    Q_OBJECT
-public:
-    HoldingServer(const QByteArray &clip, int sent)
-        : m_clip(clip)
-        , m_sent(sent)
-    {
-        m_server.listen(QHostAddress::LocalHost);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            QTcpSocket *socket = m_server.nextPendingConnection();
-            connect(socket, &QTcpSocket::disconnected, this, &HoldingServer::clientLeft);
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-                m_request += socket->readAll();
-                if (!m_request.contains("\r\n\r\n") || m_answered)
-                    return;
-                m_answered = true;
-                socket->write("HTTP/1.1 200 OK\r\nContent-Type: video/x-matroska\r\nContent-Length: "
-                    + QByteArray::number(m_clip.size()) + "\r\n\r\n" + m_clip.left(m_sent));
-            });
-        });
-    }
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1/hls/held.mkv").arg(m_server.serverPort()); }
-
-signals:
-    void clientLeft();
-
-private:
-    QTcpServer m_server;
-    QByteArray m_clip;
-    QByteArray m_request;
-    int m_sent = 0;
-    bool m_answered = false;
-};
 
 } // namespace
 

@@ -260,9 +260,8 @@ void TestStreamsList::challengeAnswered()
     // The cameras were fetched with the account (over plain HTTP the client also asks once more without
     // it, to see which scheme the server wants).
     const auto requests = m_server->requests();
-    QVERIFY(std::any_of(requests.cbegin(), requests.cend(), [](const TestServer::Recorded &request) {
-        return request.path == kPath && !request.authorization.empty();
-    }));
+    QVERIFY(std::any_of(requests.cbegin(), requests.cend(),
+        [](const TestServer::Recorded &request) { return request.path == kPath && !request.authorization.empty(); }));
 }
 
 void TestStreamsList::rejectedCredentials()

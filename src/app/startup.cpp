@@ -3,6 +3,7 @@
 #include "app/accessibility.h"
 #include "app/folderchooser.h"
 #include "app/notifier.h"
+#include "app/reviewsession.h"
 #include "core/appstate.h"
 #include "core/dayclock.h"
 #include "core/i18n.h"
@@ -117,6 +118,7 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
     qmlRegisterType<ReceiptMarks>(kUri, 1, 0, "ReceiptMarks");
     qmlRegisterType<VideoPlayer>(kUri, 1, 0, "VideoPlayer");
     qmlRegisterType<PlayerReceipts>(kUri, 1, 0, "PlayerReceipts");
+    qmlRegisterType<ReviewSession>(kUri, 1, 0, "ReviewSession");
     // the exceptions: the tab's search, and the types of what Rules and Tills hold, which QML only reads
     qmlRegisterType<ExceptionSearch>(kUri, 1, 0, "ExceptionSearch");
     qmlRegisterUncreatableType<FlaggedReceipts>(

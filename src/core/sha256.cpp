@@ -207,7 +207,35 @@ struct FileHasher::Run {
     FileHasher *owner = nullptr;
     std::atomic<bool> cancelled { false };
     QStringList paths;
+    /// Copied to the one path before it is hashed, when set.
+    QString copyFrom;
 };
+
+namespace {
+
+/// Copies source to target in slices through buffer; the reason when that failed, else empty.
+QString copyFile(const QString &source, const QString &target, QByteArray &buffer, const std::atomic<bool> &cancelled)
+{
+    QFile from(source);
+    QFile to(target);
+    if (!from.open(QIODevice::ReadOnly))
+        return from.errorString();
+    if (!to.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return to.errorString();
+    qint64 read = 0;
+    while (!cancelled && (read = from.read(buffer.data(), kFileSlice)) > 0) {
+        if (to.write(buffer.constData(), read) != read)
+            return to.errorString();
+    }
+    if (read < 0)
+        return from.errorString();
+    if (!to.flush())
+        return to.errorString();
+    to.close();
+    return to.error() == QFileDevice::NoError ? QString() : to.errorString();
+}
+
+} // namespace
 
 FileHasher::FileHasher(QObject *parent)
     : QObject(parent)
@@ -221,16 +249,37 @@ FileHasher::~FileHasher()
 
 void FileHasher::start(const QStringList &paths)
 {
+    auto made = std::make_shared<Run>();
+    made->paths = paths;
+    run(made);
+}
+
+void FileHasher::startCopy(const QString &source, const QString &target)
+{
+    auto made = std::make_shared<Run>();
+    made->paths = QStringList { target };
+    made->copyFrom = source;
+    run(made);
+}
+
+void FileHasher::run(std::shared_ptr<Run> run)
+{
     cancel();
     m_digests.clear();
-    auto run = std::make_shared<Run>();
-    run->paths = paths;
+    m_copyError.clear();
     run->owner = this;
     m_run = run;
     hashingThreads().start([run] {
         QHash<QString, QString> digests;
         QByteArray buffer;
+        QString copyError;
+        if (!run->copyFrom.isEmpty()) {
+            buffer.resize(int(kFileSlice));
+            copyError = copyFile(run->copyFrom, run->paths.constFirst(), buffer, run->cancelled);
+        }
         for (const QString &path : qAsConst(run->paths)) {
+            if (!copyError.isEmpty())
+                break;
             QFile file(path);
             if (run->cancelled || !file.open(QIODevice::ReadOnly))
                 continue;
@@ -252,11 +301,12 @@ void FileHasher::start(const QStringList &paths)
             return;
         QMetaObject::invokeMethod(
             owner,
-            [owner, run, digests] {
+            [owner, run, digests, copyError] {
                 if (run != owner->m_run)
                     return;
                 owner->m_run.reset();
                 owner->m_digests = digests;
+                owner->m_copyError = copyError;
                 emit owner->finished();
             },
             Qt::QueuedConnection);
@@ -281,4 +331,9 @@ bool FileHasher::isRunning() const
 QHash<QString, QString> FileHasher::digests() const
 {
     return m_digests;
+}
+
+QString FileHasher::copyError() const
+{
+    return m_copyError;
 }

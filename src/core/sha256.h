@@ -80,16 +80,24 @@ public:
     ~FileHasher() override;
 
     void start(const QStringList &paths);
+    /// Copies source to target (replacing it), then hashes the copy as read back from disk, so that the
+    /// digest tells whether the copy holds the bytes expected. A copy that failed has no digest, and
+    /// copyError() says why.
+    void startCopy(const QString &source, const QString &target);
     void cancel();
     bool isRunning() const;
     /// The hex digest of each path hashed; a file that could not be read has none.
     QHash<QString, QString> digests() const;
+    QString copyError() const;
 
 signals:
     void finished();
 
 private:
     struct Run;
+    void run(std::shared_ptr<Run> run);
+
     std::shared_ptr<Run> m_run;
     QHash<QString, QString> m_digests;
+    QString m_copyError;
 };

@@ -119,6 +119,7 @@ bool ExportController::start(const ExportOrder &order)
     }
     ExportOrder single = order;
     single.batch = { QUuid::createUuid().toString(QUuid::WithoutBraces), 1, 1 };
+    single.fetched = m_fetched;
     // Followed only when it runs at once: a page that opened a box over the window for a job that waits
     // behind others would keep the operator from everything else until they are all done.
     const bool follow = m_queue.pendingCount() == 0;
@@ -167,6 +168,7 @@ int ExportController::startBatch(const QList<PosData> &receipts, const std::opti
     const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
     for (int i = 0; i < orders.size(); ++i) {
         orders[i].batch = { id, int(orders.size()), i + 1 };
+        orders[i].fetched = m_fetched;
         m_queue.enqueue(orders.at(i), ExportQueue::Naming::Unique);
     }
     if (!leftOut.isEmpty()) {
@@ -181,6 +183,24 @@ bool ExportController::exportReceipt(const QDateTime &createdAt, const QString &
 {
     ExportOrder order;
     order.receipt = receiptFrom(createdAt, content, tillClockOffsetMs);
+    order.tillOffsets = tillOffsets();
+    order.camera = { cameraId, cameraName };
+    order.highQuality = highQuality;
+    order.videoPath = Utils::localPath(file);
+    return start(order);
+}
+
+void ExportController::offerFetchedClip(const FetchedClip &clip)
+{
+    m_fetched = clip;
+}
+
+bool ExportController::exportWindow(const QString &cameraId, const QString &cameraName, const QDateTime &from,
+    const QDateTime &to, bool highQuality, const QString &file)
+{
+    ExportOrder order;
+    order.windowStart = from;
+    order.windowEnd = to;
     order.tillOffsets = tillOffsets();
     order.camera = { cameraId, cameraName };
     order.highQuality = highQuality;
@@ -219,6 +239,7 @@ void ExportController::cancelAll()
 void ExportController::forget()
 {
     m_queue.clear();
+    m_fetched = FetchedClip();
     m_backgroundDone = m_backgroundCancelled = 0;
     m_backgroundFailures.clear();
     if (m_job) {

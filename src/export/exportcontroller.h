@@ -46,6 +46,9 @@ public:
     /// Queues the export of order into the file the operator chose, or refuses it (refused()) and
     /// returns false.
     bool start(const ExportOrder &order);
+    /// The clip the review player has fetched whole: exports queued from now on whose request it is copy it
+    /// rather than fetch it again. An empty one withdraws it.
+    void offerFetchedClip(const FetchedClip &clip);
     /// Queues, as one batch into folder, the export of each receipt from each of cameras, or from
     /// each of its own cameras when there are none. Receipts that cannot be exported are left out
     /// and named in refused(). The number of exports queued.
@@ -57,6 +60,10 @@ public:
     /// taken to be off (see PosData), for the manifest.
     Q_INVOKABLE bool exportReceipt(const QDateTime &createdAt, const QString &content, const QString &cameraId,
         const QString &cameraName, bool highQuality, const QString &file, double tillClockOffsetMs = 0);
+    /// A camera's recordings from from to to, a window that no receipt is the middle of, into the file
+    /// the save dialog gave; the manifest has every receipt of the camera in it and none chosen.
+    Q_INVOKABLE bool exportWindow(const QString &cameraId, const QString &cameraName, const QDateTime &from,
+        const QDateTime &to, bool highQuality, const QString &file);
     /// The rows of a list of receipts (a ReceiptRows: the search results, the flagged receipts), each from
     /// its own cameras (ownCameras) or from each of cameras (maps with "strmId" and "strmName"), into folder
     /// (a URL or a path). See startBatch().
@@ -110,6 +117,7 @@ private:
     ExportQueue m_queue;
     QPointer<ExportJob> m_job;
     QPointer<TillClocks> m_clocks;
+    FetchedClip m_fetched;
     /// How the exports that ended in the background since the queue was last empty went.
     int m_backgroundDone = 0;
     int m_backgroundCancelled = 0;

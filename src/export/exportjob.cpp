@@ -56,6 +56,8 @@ public:
     FileDownload download { this };
     Merger merger { this };
     FileHasher hasher { this };
+    /// Copies and checks a clip fetched already.
+    FileHasher copier { this };
 };
 
 ExportClients ExportClients::shared()
@@ -67,8 +69,8 @@ ExportJob::ExportJob(const ExportOrder &order, const ExportClients &clients, QOb
     : QObject(parent)
     , m_order(order)
     , m_paths(PackagePaths::forVideo(order.videoPath))
-    , m_from(order.receipt.createdAt.addMSecs(-kHalfWindowMs))
-    , m_to(order.receipt.createdAt.addMSecs(kHalfWindowMs))
+    , m_from(order.hasExplicitWindow() ? order.windowStart : order.receipt.createdAt.addMSecs(-kHalfWindowMs))
+    , m_to(order.hasExplicitWindow() ? order.windowEnd : order.receipt.createdAt.addMSecs(kHalfWindowMs))
     , m_clients(clients)
 {
 }
@@ -84,6 +86,13 @@ ExportJob::~ExportJob()
 
 QString ExportJob::refusalFor(const ExportOrder &order)
 {
+    if (order.hasExplicitWindow()) {
+        if (order.camera.id.isEmpty())
+            return tr("No camera is chosen, so there is no video to export.");
+        if (order.windowStart.msecsTo(order.windowEnd) < 1000)
+            return tr("The window to export is empty.");
+        return QString();
+    }
     if (order.camera.id.isEmpty())
         return tr("This receipt names no camera, so there is no video to export.");
     if (!order.receipt.createdAt.isValid())
@@ -158,6 +167,7 @@ void ExportJob::startWork()
         if (m_state == Encoding)
             seal();
     });
+    connect(&m_work->copier, &FileHasher::finished, this, &ExportJob::onCopied);
 }
 
 void ExportJob::cancel()
@@ -262,13 +272,46 @@ void ExportJob::startClip()
     m_clipUrl = m_clients.vms->clipUrl(
         m_order.camera.id, m_from.toMSecsSinceEpoch(), m_from.secsTo(m_to), m_order.highQuality);
     qDebug() << "Clip" << m_clipUrl;
+    const FetchedClip &fetched = m_order.fetched;
+    if (fetched.path.isEmpty() || fetched.sha256.isEmpty() || fetched.request != m_clipUrl) {
+        fetchClip();
+        return;
+    }
+    setProgress(tr("Copying the clip the player fetched"), -1);
+    m_written << m_paths.original;
+    m_work->copier.startCopy(fetched.path, m_paths.original);
+}
+
+void ExportJob::onCopied()
+{
+    if (m_state != Clip)
+        return;
+    const QString digest = m_work->copier.digests().value(m_paths.original);
+    // Only a copy that holds exactly the bytes hashed as they arrived stands in for a fetch.
+    if (!digest.isEmpty() && digest == m_order.fetched.sha256) {
+        m_originalDigest = digest;
+        m_clipFingerprint = m_order.fetched.fingerprint;
+        m_originalCopied = true;
+        startEncoding();
+        return;
+    }
+    m_copyRefusal = digest.isEmpty()
+        ? tr("the copy of the clip the player fetched failed: %1").arg(m_work->copier.copyError())
+        : tr("the copy of the clip the player fetched did not match its digest");
+    qWarning().noquote() << "Fetching the clip again:" << m_copyRefusal;
+    fetchClip();
+}
+
+void ExportJob::fetchClip()
+{
     m_work->download.setHashing(true);
     if (!m_work->download.start(*m_clients.vms, m_clipUrl, m_paths.original)) {
         end(Failed,
             tr("Can't write \"%1\": %2").arg(QDir::toNativeSeparators(m_paths.original), m_work->download.openError()));
         return;
     }
-    m_written << m_paths.original;
+    if (!m_written.contains(m_paths.original))
+        m_written << m_paths.original;
 }
 
 void ExportJob::startEncoding()
@@ -423,14 +466,24 @@ QJsonObject ExportJob::manifest(const QString &videoDigest) const
                 { "vmsClockOffsetMs", clockOffset ? QJsonValue(double(*clockOffset)) : QJsonValue() },
                 { "localClockAtExport", localText(m_startedAt) } } },
         { "chosenReceipt",
-            QJsonObject {
-                { "receivedAt", chosen.createdAt.addMSecs(chosen.tillClockOffsetMs).toString(Qt::ISODateWithMs) },
-                { "tillClockOffsetMs", double(chosen.tillClockOffsetMs) }, { "text", chosen.content } } },
+            m_order.hasExplicitWindow()
+                ? QJsonValue()
+                : QJsonObject { { "receivedAt",
+                                    chosen.createdAt.addMSecs(chosen.tillClockOffsetMs).toString(Qt::ISODateWithMs) },
+                    { "tillClockOffsetMs", double(chosen.tillClockOffsetMs) }, { "text", chosen.content } } },
         { "receipts", receipts },
         { "batch",
             QJsonObject {
                 { "id", m_order.batch.id }, { "size", m_order.batch.size }, { "place", m_order.batch.place } } },
         { "clipRequest", withoutUserInfo(m_clipUrl) },
+        { "originalSource",
+            m_originalCopied
+                ? QJsonObject { { "kind", "player" },
+                    { "text",
+                        "copied from the review player's transfer of the same request, hashed as it arrived; "
+                        "the copy's digest was checked against it" } }
+                : QJsonObject { { "kind", "server" }, { "text", "fetched from the video server by this export" },
+                    { "playerClipNotUsed", m_copyRefusal.isEmpty() ? QJsonValue() : QJsonValue(m_copyRefusal) } } },
         { "quality",
             QJsonObject { { "stream", m_order.highQuality ? "hi=1" : "hi=0" },
                 { "name", m_order.highQuality ? "high" : "standard" } } },
@@ -485,6 +538,7 @@ void ExportJob::stopWork()
         m_work->merger.disconnect(this);
         m_work->merger.stop();
         m_work->hasher.cancel();
+        m_work->copier.cancel();
     }
     m_inputs.reset();
 }

@@ -28,19 +28,40 @@ struct ExportBatch {
     int place = 1;
 };
 
-/// What one export is to make: the three minutes around a receipt, from one of its cameras.
+/// A clip the program has already fetched whole (the review player's), hashed as it arrived: an export
+/// of the very same request may copy it instead of fetching it again.
+struct FetchedClip {
+    /// The request it was fetched with, as VmsClient::clipUrl() made it.
+    QString request;
+    QString path;
+    /// Made as the bytes arrived.
+    QString sha256;
+    /// The certificate the bytes came through; empty over plain HTTP.
+    QString fingerprint;
+};
+
+/// What one export is to make: the three minutes around a receipt, from one of its cameras, or a window
+/// of a camera's recordings that no receipt is the middle of.
 struct ExportOrder {
     /// The receipt chosen, on the video's clock (see onVideoClock); its time is the middle of the window.
+    /// None for an explicit window.
     PosData receipt;
     /// The tills' clock offsets as they were when the export was asked for: the receipts of the window are
     /// those these put in it, at the times these give them.
     TillOffsets tillOffsets;
+    /// An explicit window, when both are valid: the export covers it and has no chosen receipt.
+    QDateTime windowStart;
+    QDateTime windowEnd;
     StreamData camera;
     /// The video server's high-quality stream (hi=1) instead of its usual one (hi=0).
     bool highQuality = false;
     /// "DIR/NAME.mp4": the review copy; the other files of the package go beside it.
     QString videoPath;
     ExportBatch batch;
+    /// Copied as the original when its request is the export's and the copy's digest checks out.
+    FetchedClip fetched;
+
+    bool hasExplicitWindow() const { return windowStart.isValid() && windowEnd.isValid(); }
 };
 
 /// The servers an export fetches from: the receipts from the POS server, the clip from the video
@@ -118,6 +139,9 @@ signals:
 private:
     void onReceipts();
     void startClip();
+    /// Fetches the clip from the video server into the original.
+    void fetchClip();
+    void onCopied();
     void startEncoding();
     void onFrame(const QString &frame);
     void onFfmpegError();
@@ -157,6 +181,10 @@ private:
     /// The certificates the receipts and the clip came through; empty over plain HTTP.
     QString m_posFingerprint;
     QString m_clipFingerprint;
+    /// The original is a checked copy of order().fetched, not fetched by this job.
+    bool m_originalCopied = false;
+    /// Why a fetched clip offered was not used, for the manifest; empty when none was offered or it was used.
+    QString m_copyRefusal;
     /// The package files this job has written (or had FFmpeg write), removed again unless it ends Done.
     QStringList m_written;
 

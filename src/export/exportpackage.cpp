@@ -243,6 +243,31 @@ QByteArray receiptChapters(const QDateTime &start, qint64 lengthMs, const QList<
     return out.toUtf8();
 }
 
+ManifestSummary readManifest(const QByteArray &json)
+{
+    const QJsonObject manifest = QJsonDocument::fromJson(json).object();
+    const QJsonObject camera = manifest.value("camera").toObject();
+    const QJsonObject window = manifest.value("window").toObject();
+    ManifestSummary summary;
+    summary.camera = { camera.value("id").toString(), camera.value("name").toString() };
+    summary.windowStart = QDateTime::fromString(window.value("startLocal").toString(), Qt::ISODateWithMs);
+    summary.windowEnd = QDateTime::fromString(window.value("endLocal").toString(), Qt::ISODateWithMs);
+    for (const QJsonValue &value : manifest.value("receipts").toArray()) {
+        const QJsonObject entry = value.toObject();
+        PosData receipt;
+        receipt.content = entry.value("text").toString();
+        receipt.receivedAtText = entry.value("receivedAt").toString();
+        // Read as the POS server's reply is read, then put where the video shows it, as the export did.
+        receipt.tillClockOffsetMs = qint64(entry.value("tillClockOffsetMs").toDouble());
+        receipt.createdAt
+            = QDateTime::fromString(receipt.receivedAtText, Qt::ISODate).addMSecs(-receipt.tillClockOffsetMs);
+        for (const QJsonValue &stream : entry.value("cameras").toArray())
+            receipt.streams.append({ stream["id"].toString(), stream["name"].toString() });
+        summary.receipts.append(receipt);
+    }
+    return summary;
+}
+
 PackageCheck::PackageCheck(QObject *parent)
     : QObject(parent)
 {

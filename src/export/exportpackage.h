@@ -57,6 +57,19 @@ QByteArray receiptsTrack(const QDateTime &start, qint64 lengthMs, const QList<Po
 /// receipt's time, titled with that time and the receipt's first line.
 QByteArray receiptChapters(const QDateTime &start, qint64 lengthMs, const QList<PosData> &records);
 
+/// What a package's manifest says of its review copy: the camera, the window and the camera's receipts
+/// in it.
+struct ManifestSummary {
+    StreamData camera;
+    /// In the local time, with the offset, that the manifest wrote.
+    QDateTime windowStart;
+    QDateTime windowEnd;
+    QList<PosData> receipts;
+};
+
+/// Reads a manifest as an export writes it; what cannot be read stays empty or invalid.
+ManifestSummary readManifest(const QByteArray &json);
+
 /// Checks an export package again against its checksum file and its manifest: says "intact" or names
 /// each file that changed or is missing.
 class PackageCheck : public QObject

@@ -208,7 +208,8 @@ QVariant ExportQueue::value(int row, int role) const
     const ExportJob *job = m_rows.at(row).job;
     switch (role) {
     case ReceiptTimeRole:
-        return job->order().receipt.createdAt;
+        // A window of its own is named by its start.
+        return job->order().hasExplicitWindow() ? job->windowStart() : job->order().receipt.createdAt;
     case CameraRole:
         return job->order().camera.name;
     case StateRole:

@@ -118,9 +118,10 @@ void CertificateTrust::trust()
     m_fingerprint.clear();
     m_details.clear();
     m_reason.clear();
-    emit questionChanged();
+    // What waits on the answer hears that it was yes before it hears that the question is gone.
     emit trustedChanged();
     emit trusted(server);
+    emit questionChanged();
 }
 
 void CertificateTrust::decline()

@@ -11,13 +11,7 @@ PosClient::PosClient(QObject *parent)
 
 PosClient *PosClient::shared()
 {
-    // Never deleted, as the settings it follows: requests may be in flight until the process ends.
-    static PosClient *client = [] {
-        auto *made = new PosClient;
-        made->followCurrentSettings();
-        return made;
-    }();
-    return client;
+    return sharedFollowingSettings<PosClient>();
 }
 
 void PosClient::readSettings(AppState &settings)

@@ -75,6 +75,17 @@ protected:
     /// Follow whichever settings object is current (AppState::get()) at the moment of use: the clients
     /// made for the whole run.
     void followCurrentSettings();
+    /// The client of Client's server in the connection settings, made on first use and never deleted (as
+    /// the settings it follows: requests may be in flight until the process ends).
+    template <typename Client> static Client *sharedFollowingSettings()
+    {
+        static Client *client = [] {
+            auto *made = new Client;
+            made->followCurrentSettings();
+            return made;
+        }();
+        return client;
+    }
     /// Runs before every URL is made and every request sent, so that a client that follows the settings
     /// uses them as they stand at the moment of use.
     void sync();

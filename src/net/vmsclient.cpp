@@ -25,13 +25,7 @@ void VmsClient::prepareManager(QNetworkAccessManager &manager)
 
 VmsClient *VmsClient::shared()
 {
-    // Never deleted, as the settings it follows: requests may be in flight until the process ends.
-    static VmsClient *client = [] {
-        auto *made = new VmsClient;
-        made->followCurrentSettings();
-        return made;
-    }();
-    return client;
+    return sharedFollowingSettings<VmsClient>();
 }
 
 void VmsClient::readSettings(AppState &settings)

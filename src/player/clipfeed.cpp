@@ -88,6 +88,11 @@ QString ClipFeed::path() const
     return m_file ? m_file->path() : QString();
 }
 
+QString ClipFeed::peerFingerprint() const
+{
+    return m_complete ? m_download->peerFingerprint() : QString();
+}
+
 QString ClipFeed::sha256() const
 {
     return m_complete ? m_download->sha256() : QString();

@@ -33,6 +33,8 @@ public:
     QString path() const;
     /// The SHA-256 of the whole clip once complete, else empty.
     QString sha256() const;
+    /// The certificate the bytes came through, once complete; empty over plain HTTP.
+    QString peerFingerprint() const;
     /// Why the transfer failed, in words; empty while it has not.
     QString error() const;
 

@@ -114,6 +114,25 @@ private:
     MemoryStream m_stream;
 };
 
+/// The start of each chapter of mpv's "chapter-list", in seconds.
+QVariantList chapterTimes(const mpv_node &list)
+{
+    QVariantList times;
+    if (list.format != MPV_FORMAT_NODE_ARRAY)
+        return times;
+    for (int i = 0; i < list.u.list->num; ++i) {
+        const mpv_node &chapter = list.u.list->values[i];
+        if (chapter.format != MPV_FORMAT_NODE_MAP)
+            continue;
+        for (int k = 0; k < chapter.u.list->num; ++k) {
+            const mpv_node &value = chapter.u.list->values[k];
+            if (qstrcmp(chapter.u.list->keys[k], "time") == 0 && value.format == MPV_FORMAT_DOUBLE)
+                times.append(value.u.double_);
+        }
+    }
+    return times;
+}
+
 /// The machine's local time with its offset, as the export's manifest gives it.
 QString localText(const QDateTime &at)
 {
@@ -335,6 +354,11 @@ QSize VideoPlayer::videoSize() const
     return m_videoSize;
 }
 
+QVariantList VideoPlayer::chapters() const
+{
+    return m_chapters;
+}
+
 QString VideoPlayer::clipPath() const
 {
     return m_feed && m_feed->isComplete() ? m_feed->path() : QString();
@@ -343,6 +367,11 @@ QString VideoPlayer::clipPath() const
 QString VideoPlayer::clipSha256() const
 {
     return m_feed ? m_feed->sha256() : QString();
+}
+
+QString VideoPlayer::clipFingerprint() const
+{
+    return m_feed ? m_feed->peerFingerprint() : QString();
 }
 
 QImage VideoPlayer::frameImage() const
@@ -455,7 +484,7 @@ void VideoPlayer::start(std::shared_ptr<GrowingFile> file, double startSeconds, 
     } observed[] = { { "pause", MPV_FORMAT_FLAG }, { "time-pos", MPV_FORMAT_DOUBLE }, { "duration", MPV_FORMAT_DOUBLE },
         { "speed", MPV_FORMAT_DOUBLE }, { "frame-drop-count", MPV_FORMAT_INT64 },
         { "decoder-frame-drop-count", MPV_FORMAT_INT64 }, { "dwidth", MPV_FORMAT_INT64 },
-        { "dheight", MPV_FORMAT_INT64 }, { "eof-reached", MPV_FORMAT_FLAG } };
+        { "dheight", MPV_FORMAT_INT64 }, { "eof-reached", MPV_FORMAT_FLAG }, { "chapter-list", MPV_FORMAT_NODE } };
     for (const auto &property : observed)
         mpv_observe_property(m_mpv, 0, property.name, property.format);
 
@@ -532,6 +561,7 @@ void VideoPlayer::resetState()
     updateProperty(m_framePts, 0.0, this, &VideoPlayer::frameShown);
     updateProperty(m_frameDrawn, false, this, &VideoPlayer::frameDrawnChanged);
     updateProperty(m_videoSize, QSize(), this, &VideoPlayer::videoSizeChanged);
+    updateProperty(m_chapters, QVariantList(), this, &VideoPlayer::chaptersChanged);
     if (m_voDrops != 0 || m_decoderDrops != 0) {
         m_voDrops = m_decoderDrops = 0;
         emit framesDroppedChanged();
@@ -715,6 +745,9 @@ void VideoPlayer::handleEvent(const mpv_event &event)
             } else if (name == QLatin1String("speed")) {
                 updateProperty(m_speed, value, this, &VideoPlayer::speedChanged);
             }
+        } else if (property->format == MPV_FORMAT_NODE && name == QLatin1String("chapter-list")) {
+            updateProperty(m_chapters, chapterTimes(*static_cast<const mpv_node *>(property->data)), this,
+                &VideoPlayer::chaptersChanged);
         } else if (property->format == MPV_FORMAT_INT64) {
             const qint64 value = *static_cast<const int64_t *>(property->data);
             if (name == QLatin1String("frame-drop-count"))
@@ -732,6 +765,9 @@ void VideoPlayer::handleEvent(const mpv_event &event)
     }
     case MPV_EVENT_FILE_LOADED:
         m_fileLoaded = true;
+        // A script given after the clip was handed to mpv and before it was loaded had nowhere to go yet.
+        if (m_sources->script != m_subtitleScript)
+            replaceSubtitles();
         break;
     case MPV_EVENT_PLAYBACK_RESTART: {
         // mpv has shown the frame the seek asked for by now; its time is read here, where the
@@ -874,13 +910,15 @@ void VideoPlayer::replaceSubtitles()
 {
     if (!m_mpv || !m_fileLoaded)
         return;
-    mpvCommand({ QStringLiteral("sub-remove") });
-    if (m_subtitleScript.isEmpty())
-        return;
+    // The script handed to mpv last is the one it shows, if any.
+    if (!m_sources->script.isEmpty())
+        mpvCommand({ QStringLiteral("sub-remove") });
     {
         std::lock_guard<std::mutex> lock(m_sources->mutex);
         m_sources->script = m_subtitleScript;
     }
+    if (m_subtitleScript.isEmpty())
+        return;
     mpvCommand({ QStringLiteral("sub-add"), kReceiptsUri.arg(++m_subtitleCount), QStringLiteral("select"),
         QStringLiteral("Receipts") });
 }

@@ -6,6 +6,7 @@
 #include <QSize>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
 #include <QVariantMap>
 
 #include <memory>
@@ -43,6 +44,9 @@ class VideoPlayer : public QQuickItem
     Q_PROPERTY(int framesDropped READ framesDropped NOTIFY framesDroppedChanged)
     Q_PROPERTY(bool subtitlesVisible READ subtitlesVisible WRITE setSubtitlesVisible NOTIFY subtitlesVisibleChanged)
     Q_PROPERTY(QSize videoSize READ videoSize NOTIFY videoSizeChanged)
+    /// Where the clip's chapters start, seconds from its start, in order (an export's review copy has one
+    /// at each receipt); empty for a clip without chapters.
+    Q_PROPERTY(QVariantList chapters READ chapters NOTIFY chaptersChanged)
     /// The fetched clip and its SHA-256 once the whole clip has arrived, else empty.
     Q_PROPERTY(QString clipPath READ clipPath NOTIFY clipCompleted)
     Q_PROPERTY(QString clipSha256 READ clipSha256 NOTIFY clipCompleted)
@@ -82,8 +86,11 @@ public:
     bool subtitlesVisible() const;
     void setSubtitlesVisible(bool visible);
     QSize videoSize() const;
+    QVariantList chapters() const;
     QString clipPath() const;
     QString clipSha256() const;
+    /// The certificate the completed clip came through; empty over plain HTTP.
+    QString clipFingerprint() const;
 
     /// The picture mpv last drew, at the item's size in device pixels.
     QImage frameImage() const;
@@ -133,6 +140,7 @@ signals:
     void framesDroppedChanged();
     void subtitlesVisibleChanged();
     void videoSizeChanged();
+    void chaptersChanged();
     void clipCompleted();
     void stillContextChanged();
     /// pngPath on success; else error says why.
@@ -202,6 +210,7 @@ private:
     qint64 m_decoderDrops = 0;
     bool m_subtitlesVisible = true;
     QSize m_videoSize;
+    QVariantList m_chapters;
 
     QString m_cameraId;
     QString m_cameraName;

@@ -4,6 +4,7 @@
 #include "net/certificatetrust.h"
 #include "net/posclient.h"
 #include "net/request.h"
+#include "pos/windowreceipts.h"
 
 #include <QDebug>
 #include <QFileInfo>
@@ -314,16 +315,15 @@ void PosDownloader::download(QDateTime from, QDateTime to, QString streamId, con
         [this, from, to, streamId, offsets, sent](const QByteArray &body) {
             m_replies.removeAll(nullptr);
             const QString fingerprint = CertificateTrust::fingerprintOf(sent->data());
-            QList<PosData> records = windowOnVideoClock(parsePosResult(body, streamId), offsets, from, to);
-            QByteArray script = _convertToAss(from, records).toUtf8();
+            WindowReceipts receipts = readWindowReceipts(body, from, to, streamId, offsets);
             QString error;
-            m_lastFailureWasWrite = !writeScript(script, &error);
+            m_lastFailureWasWrite = !writeScript(receipts.script, &error);
             if (m_lastFailureWasWrite) {
                 emit errorOccured(error);
                 return;
             }
-            m_records.swap(records);
-            m_script.swap(script);
+            m_records.swap(receipts.records);
+            m_script.swap(receipts.script);
             m_peerFingerprint = fingerprint;
             emit posDownloaded();
         },

@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <cstdlib>
+
 namespace {
 
 QObject *findNamedIn(QObject *root, const QString &name, QSet<QObject *> &seen)
@@ -177,6 +179,15 @@ QObject *E2eTest::focused() const
     return m_window->activeFocusItem();
 }
 
+void E2eTest::tabTo(const QString &name)
+{
+    QObject *target = find(name);
+    QVERIFY2(target, qPrintable(name));
+    for (int i = 0; i < 20 && focused() != target; ++i)
+        press(Qt::Key_Tab);
+    QVERIFY2(focused() == target, qPrintable(name));
+}
+
 #ifdef TILLMARK_WIDGETS_APPLICATION
 QLineEdit *E2eTest::saveDialogName()
 {
@@ -195,6 +206,30 @@ void E2eTest::acceptSaveDialog(QLineEdit *name)
     QVERIFY(QTest::qWaitForWindowActive(m_window));
 }
 #endif
+
+QImage frameAt(const QString &video, double seconds)
+{
+    const QString png = QStringLiteral("%1-%2.png").arg(video).arg(seconds);
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+        { "-v", "error", "-y", "-ss", QString::number(seconds), "-i", video, "-frames:v", "1", png });
+    if (!ffmpeg.waitForFinished(180000) || ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0)
+        qWarning("%s", ffmpeg.readAllStandardError().constData());
+    return QImage(png).convertToFormat(QImage::Format_RGB32);
+}
+
+double meanDifference(const QImage &a, const QImage &b, const QRect &area)
+{
+    double sum = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
+        }
+    }
+    return sum / (3.0 * area.width() * area.height());
+}
 
 bool renderTestClip(const QString &path)
 {

@@ -1,7 +1,9 @@
 #pragma once
+#include <QImage>
 #include <QObject>
 #include <QQuickItem>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -31,6 +33,13 @@ ProbeResult probe(const QString &path);
 /// native one. Null while none shows.
 QFileDialog *shownFileDialog();
 #endif
+
+/// One frame of a video as FFmpeg decodes it at seconds (an exact seek), written beside the video as a
+/// PNG; a null image, with FFmpeg's complaint in the log, when it could not.
+QImage frameAt(const QString &video, double seconds);
+
+/// Mean difference of the colour channels over an area of two pictures of one size, 0 to 255.
+double meanDifference(const QImage &a, const QImage &b, const QRect &area);
 
 /// Renders the clip the simulated video server serves: three minutes of a small test picture. False,
 /// with FFmpeg's complaint in the log, when it could not.
@@ -73,6 +82,8 @@ protected:
     void type(const QString &text);
     /// The item that has the keyboard.
     QObject *focused() const;
+    /// Tab until the named item has the keyboard, as an operator looks for a control.
+    void tabTo(const QString &name);
 #ifdef TILLMARK_WIDGETS_APPLICATION
     /// The name field of the save dialog once the dialog shows and the field has the keyboard; null
     /// when it does not come.

@@ -37,15 +37,17 @@ inline bool startServing(SimProcess &sim, const WorkDir &dir, const QStringList 
 }
 
 /// The machine's zone for the test (the simulator, a child, takes it too), the programs the test needs
-/// checked, and the window's singletons made and registered.
-inline void prepare(Singletons &singletons, const char *zone, const QStringList &programs)
+/// checked, and the window's singletons made and registered (for a window of each test function's own
+/// with EngineUse::Many).
+inline void prepare(
+    Singletons &singletons, const char *zone, const QStringList &programs, EngineUse use = EngineUse::Single)
 {
     qputenv("TZ", zone);
     tzset();
     for (const QString &program : programs)
         QVERIFY2(!QStandardPaths::findExecutable(program).isEmpty(), qPrintable(program + " is needed"));
     singletons = createSingletons();
-    registerQmlTypes(singletons);
+    registerQmlTypes(singletons, use);
 }
 
 } // namespace shop
