@@ -1,4 +1,5 @@
 #include "core/appstate.h"
+#include "player/playerreceipts.h"
 #include "pos/receiptmarks.h"
 #include "pos/tillclocks.h"
 #include "testserver.h"
@@ -65,6 +66,7 @@ private slots:
     void offsetsRefusedBeyondADay_data();
     void offsetsRefusedBeyondADay();
     void marksFollowTheOffsets();
+    void playerSetsTheClockFromTheFrame();
 
 private:
     QStringList texts(const ReceiptMarks &marks) const;
@@ -278,6 +280,29 @@ QStringList TestTillClocks::texts(const ReceiptMarks &marks) const
     for (int row = 0; row < marks.count(); ++row)
         all << marks.get(row).value("markContent").toString();
     return all;
+}
+
+/// "Till's clock: here" in the player: the receipt chosen happens in the frame shown, so its till's offset
+/// is the time the till sent less that frame's time, however the receipt had been moved before.
+void TestTillClocks::playerSetsTheClockFromTheFrame()
+{
+    TillClocks clocks;
+    PlayerReceipts pane;
+    pane.setTillClocks(&clocks);
+    const QDateTime start = QDateTime::fromString("2025-11-04T10:00:00.000Z", Qt::ISODateWithMs);
+    // Sent 100 s into the clip by the till's clock; the frame at 80 s shows it.
+    pane.setReceipts({ record("2", "Till 2", "2025-11-04T10:01:40.000Z") }, start);
+    QCOMPARE(pane.setTillClockHere(0, 80), QString("Till 2's clock runs 20 s ahead of the cameras"));
+    QCOMPARE(clocks.offsets().of(record("2", "Till 2", "2025-11-04T10:01:40.000Z")), 20000);
+
+    // Shown already moved by those 20 s, the receipt is set again from the time the till sent.
+    pane.setReceipts(onVideoClock({ record("2", "Till 2", "2025-11-04T10:01:40.000Z") }, clocks.offsets()), start);
+    QCOMPARE(pane.setTillClockHere(0, 102.5), QString("Till 2's clock runs 2.5 s behind the cameras"));
+    QCOMPARE(clocks.offsets().of(record("2", "Till 2", "")), -2500);
+
+    // A frame a day away from the receipt sets nothing.
+    QCOMPARE(pane.setTillClockHere(0, 100 + 2 * 86400), QString());
+    QCOMPARE(clocks.offsets().of(record("2", "Till 2", "")), -2500);
 }
 
 QTEST_GUILESS_MAIN(TestTillClocks)
