@@ -128,6 +128,7 @@ Page {
                                                       tillClockOffsetMs)
             }
             PageExceptions {
+                objectName: "pageExceptions"
                 enabled: SwipeView.isCurrentItem || stackView.contentItem.moving
                 dialogs: direction.dialogs
                 // The flagged receipts open in the receipts' own box and export the receipts' way.

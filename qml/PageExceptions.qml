@@ -112,6 +112,8 @@ Page {
                 text: qsTr("Search") + I18n.localeNotify
                 Accessible.name: qsTr("Search the days for exceptions") + I18n.localeNotify
                 onClicked: page.search()
+                Keys.onReturnPressed: page.search()
+                Keys.onEnterPressed: page.search()
             }
             Button {
                 objectName: "btnExceptionsCancel"
