@@ -2,14 +2,15 @@ import QtQuick 2.15
 import Qt.labs.platform 1.1
 import Tillmark 1.0
 
-// The window's save and folder dialogs, one of each for every page: the page that asks is given the path
-// chosen, whatever form the platform's dialog hands it back in.
+// The window's save, open and folder dialogs, one of each for every page: the page that asks is given the
+// path chosen, whatever form the platform's dialog hands it back in.
 Item {
     id: dialogs
     visible: false
 
     property var whenSaved: null
     property var whenFolder: null
+    property var whenOpened: null
 
     /// Asks where to save, starting on fileUrl (its folder and name); a name typed without a suffix gets
     /// suffix. chosen(path) follows once a file is accepted; nothing follows a cancel.
@@ -25,10 +26,22 @@ Item {
         openFolder(folderUrl)
     }
 
+    /// Asks for a file to read, starting in folderUrl and showing the files of nameFilters (such as
+    /// "Rules (*.json)"); chosen(path) follows once one is accepted.
+    function openFile(folderUrl, nameFilters, chosen) {
+        whenOpened = chosen
+        openFileDialog.nameFilters = nameFilters
+        openOpen(folderUrl)
+    }
+
     // The dialog's answers, as a URL or a path.
     function answerSave(fileUrl) {
         if (whenSaved)
             whenSaved(Utils.localFilePath(fileUrl))
+    }
+    function answerOpen(fileUrl) {
+        if (whenOpened)
+            whenOpened(Utils.localFilePath(fileUrl))
     }
     function answerFolder(folderUrl) {
         if (whenFolder)
@@ -43,6 +56,11 @@ Item {
         saveFileDialog.open()
         if (String(saveFileDialog.currentFile) !== String(fileUrl))
             saveFileDialog.currentFile = fileUrl
+    }
+
+    function openOpen(folderUrl) {
+        openFileDialog.folder = folderUrl
+        openFileDialog.open()
     }
 
     function openFolder(folderUrl) {
@@ -61,6 +79,14 @@ Item {
         fileMode: FileDialog.SaveFile
         defaultSuffix: "mp4"
         onAccepted: dialogs.answerSave(currentFile)
+    }
+
+    FileDialog {
+        id: openFileDialog
+        objectName: "openFileDialog"
+        title: qsTr("Open file") + I18n.localeNotify
+        fileMode: FileDialog.OpenFile
+        onAccepted: dialogs.answerOpen(file)
     }
 
     FolderDialog {

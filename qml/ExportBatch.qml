@@ -7,6 +7,8 @@ import Tillmark 1.0
 // which folder.
 Popup {
     id: box
+    /// The rows of the list of receipts to export.
+    property var rows: []
     property int receiptCount: 0
     /// Of the receipts chosen, the cameras each names, added up.
     property int ownCameraCount: 0
@@ -24,6 +26,18 @@ Popup {
     dim: true
     focus: true
     onAboutToShow: rbOwnCameras.checked = true
+
+    /// Opens on rows of results (a list of receipts: the search results, the flagged receipts).
+    function ask(results, chosenRows) {
+        var own = Exports.camerasOf(results, chosenRows)
+        rows = chosenRows
+        receiptCount = chosenRows.length
+        ownCameraCount = own.length
+        cameras = Utils.knownCameras(own, StreamsList)
+        if (folder === "")
+            folder = Exports.suggestedFolder()
+        open()
+    }
 
     ColumnLayout {
         anchors.fill: parent

@@ -3,7 +3,7 @@ import QtQuick.Controls 2.15
 import QtQuick.Layouts 1.15
 import Tillmark 1.0
 
-// The two pages after login, side by side: recordings first, then the POS search.
+// The pages after login, side by side: recordings first, then the POS search, then the exceptions.
 Page {
     id: direction
     title: qsTr("Tillmark") + I18n.localeNotify
@@ -28,14 +28,22 @@ Page {
         sequence: "Ctrl+2"
         onActivated: direction.showPage(1)
     }
+    Shortcut {
+        sequence: "Ctrl+3"
+        onActivated: direction.showPage(2)
+    }
     // The exports, from either page.
     Shortcut {
         sequence: "Ctrl+J"
         onActivated: Exports.showQueue()
     }
     Shortcut {
-        sequences: [StandardKey.NextChild, StandardKey.PreviousChild]
-        onActivated: direction.showPage(1 - stackView.currentIndex)
+        sequences: [StandardKey.NextChild]
+        onActivated: direction.showPage((stackView.currentIndex + 1) % stackView.count)
+    }
+    Shortcut {
+        sequences: [StandardKey.PreviousChild]
+        onActivated: direction.showPage((stackView.currentIndex + stackView.count - 1) % stackView.count)
     }
 
     ColumnLayout {
@@ -60,6 +68,10 @@ Page {
                 PageTab {
                     objectName: "tabReceipts"
                     text: qsTr("Receipts") + I18n.localeNotify
+                }
+                PageTab {
+                    objectName: "tabExceptions"
+                    text: qsTr("Exceptions") + I18n.localeNotify
                 }
             }
             // The queue of exports, from either page.
@@ -99,9 +111,9 @@ Page {
                 dialogs: direction.dialogs
                 // A receipt mark opens the same detail box as a found receipt, on the mark's camera.
                 onReceiptChosen: pageSearch.openReceipt(receipt.markCreatedAt, receipt.markContent,
-                                                        receipt.markStreams, streamId)
+                                                        receipt.markStreams, streamId, receipt.markTillClockOffsetMs)
                 onWatchRequested: player.watchReceipt(receipt.markCreatedAt, receipt.markContent, streamId,
-                                                      streamName, false)
+                                                      streamName, false, receipt.markTillClockOffsetMs)
                 onPlayRequested: player.playWindow(streamId, streamName, from, to)
             }
             PageSearch {
@@ -112,7 +124,23 @@ Page {
                     direction.showPage(0)
                     pageMain.showReceipt(streamId, createdAt)
                 }
-                onWatchRequested: player.watchReceipt(createdAt, content, streamId, streamName, highQuality)
+                onWatchRequested: player.watchReceipt(createdAt, content, streamId, streamName, highQuality,
+                                                      tillClockOffsetMs)
+            }
+            PageExceptions {
+                objectName: "pageExceptions"
+                enabled: SwipeView.isCurrentItem || stackView.contentItem.moving
+                dialogs: direction.dialogs
+                // The flagged receipts open in the receipts' own box and export the receipts' way.
+                onReceiptChosen: pageSearch.openReceipt(createdAt, content, streams, streamId, tillClockOffsetMs)
+                onExportRequested: pageSearch.exportAround(createdAt, streamId, streamName, content, false,
+                                                           tillClockOffsetMs)
+                onShowOnTimelineRequested: {
+                    direction.showPage(0)
+                    pageMain.showReceipt(streamId, createdAt)
+                }
+                onWatchRequested: player.watchReceipt(createdAt, content, streamId, streamName, false,
+                                                      tillClockOffsetMs)
             }
         }
 
@@ -130,10 +158,11 @@ Page {
         onPlayRequested: player.playExport(path)
     }
 
-    // The review player, over either page; "Export this" on a receipt goes the way of the receipt's export.
+    // The review player, over every page; "Export this" on a receipt goes the way of the receipt's export.
     PlayerOverlay {
         id: player
         dialogs: direction.dialogs
-        onExportReceiptRequested: pageSearch.exportAround(createdAt, cameraId, cameraName, content, highQuality)
+        onExportReceiptRequested: pageSearch.exportAround(createdAt, cameraId, cameraName, content, highQuality,
+                                                          tillClockOffsetMs)
     }
 }

@@ -149,6 +149,8 @@ Page {
     ReceiptMarks {
         id: receiptMarks
         objectName: "receiptMarks"
+        // Receipts that an exception rule flags take a colour of their own.
+        flagger: Rules
     }
 
     // The day on the timeline; a change of day keeps the selection's wall-clock times where that day

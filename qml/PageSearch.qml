@@ -16,11 +16,13 @@ Page {
     // "Show on timeline" in the detail box: the receipt's camera and time, for the recordings page.
     signal showOnTimelineRequested(string streamId, var createdAt)
     // "Watch" in the detail box: the receipt's window in the review player.
-    signal watchRequested(var createdAt, string streamId, string streamName, string content, bool highQuality)
+    signal watchRequested(var createdAt, string streamId, string streamName, string content, bool highQuality,
+                          real tillClockOffsetMs)
 
-    /// Opens the detail box on a receipt, with the camera streamId chosen when the receipt lists it.
-    function openReceipt(createdAt, content, streams, streamId) {
-        popDetail.showReceipt(createdAt, content, streams, streamId)
+    /// Opens the detail box on a receipt, with the camera streamId chosen when the receipt lists it;
+    /// tillClockOffsetMs: how far its till's clock was taken to be off.
+    function openReceipt(createdAt, content, streams, streamId, tillClockOffsetMs) {
+        popDetail.showReceipt(createdAt, content, streams, streamId, tillClockOffsetMs)
     }
 
     // Ctrl+F: the search field, from either page.
@@ -68,12 +70,12 @@ Page {
     /// Asks where to put the export of the window around a receipt, then queues it. It runs at once,
     /// followed by the progress box, when the queue is idle; otherwise it waits its turn, and the queue
     /// shows it.
-    function exportAround(createdAt, streamId, streamName, content, highQuality) {
+    function exportAround(createdAt, streamId, streamName, content, highQuality, tillClockOffsetMs) {
         unlessExported(createdAt, content, function () { askFileAndExport(createdAt, streamId, streamName, content,
-                                                                          highQuality) })
+                                                                          highQuality, tillClockOffsetMs) })
     }
 
-    function askFileAndExport(createdAt, streamId, streamName, content, highQuality) {
+    function askFileAndExport(createdAt, streamId, streamName, content, highQuality, tillClockOffsetMs) {
         var suggested = Exports.suggestedFile(streamName, Utils.addDateTime(createdAt, -Exports.halfWindowSecs),
                                               Utils.addDateTime(createdAt, Exports.halfWindowSecs))
         dialogs.saveFile(suggested, "mp4", function (path) {
@@ -81,7 +83,8 @@ Page {
             // box shows by the time the servers answer.
             var followed = Exports.job
             if (Exports.exportReceipt(createdAt, content === undefined ? "" : content, streamId, streamName,
-                                      highQuality === true, path) && Exports.job === followed) {
+                                      highQuality === true, path, tillClockOffsetMs || 0)
+                    && Exports.job === followed) {
                 popDetail.close()
                 Exports.showQueue()
             }
@@ -89,10 +92,10 @@ Page {
     }
 
     /// The window of one receipt from each of cameras, into a folder asked for once.
-    function exportCameras(createdAt, content, cameras, highQuality) {
+    function exportCameras(createdAt, content, cameras, highQuality, tillClockOffsetMs) {
         unlessExported(createdAt, content, function () {
             askFolder(function (folder) {
-                if (Exports.exportCameras(createdAt, content, cameras, highQuality, folder) > 0) {
+                if (Exports.exportCameras(createdAt, content, cameras, highQuality, folder, tillClockOffsetMs || 0) > 0) {
                     popDetail.close()
                     Exports.showQueue()
                 }
@@ -115,28 +118,21 @@ Page {
     }
 
     function openRow(item) {
-        openReceipt(item.createdAt, item.content, item.streams, "")
+        openReceipt(item.createdAt, item.content, item.streams, "", item.tillClockOffsetMs)
     }
 
     function exportSelected() {
         var rows = chosenRows.rows
         if (rows.length === 0)
             return
-        var own = Exports.camerasOf(posSearching, rows)
-        popBatch.rows = rows
-        popBatch.receiptCount = rows.length
-        popBatch.ownCameraCount = own.length
-        popBatch.cameras = Utils.knownCameras(own, StreamsList)
-        if (popBatch.folder === "")
-            popBatch.folder = Exports.suggestedFolder()
         var again = Exports.exportedRows(posSearching, rows)
         if (again.length === 0) {
-            popBatch.open()
+            popBatch.ask(posSearching, rows)
             return
         }
         popAgain.ask(qsTr("%1 of the %2 receipts chosen have been exported in this session already. Export them again?")
                      .arg(again.length).arg(rows.length) + I18n.localeNotify,
-                     function () { popBatch.open() },
+                     function () { popBatch.ask(posSearching, rows) },
                      again.length === rows.length ? null : function () {
                          chosenRows.deselect(again)
                          page.exportSelected()
@@ -313,6 +309,7 @@ Page {
                     streams: posStreams
                     content: posContent
                     oneLine: posContentOneLine
+                    tillClockOffsetMs: posTillClockOffsetMs
                     onChosen: page.rowClicked(index, modifiers)
                 }
             }
@@ -323,16 +320,17 @@ Page {
         id: popDetail
         objectName: "popDetail"
         onShowOnTimelineRequested: page.showOnTimelineRequested(streamId, createdAt)
-        onExportRequested: page.exportAround(createdAt, streamId, streamName, content, highQuality)
-        onWatchRequested: page.watchRequested(createdAt, streamId, streamName, content, highQuality)
-        onExportCamerasRequested: page.exportCameras(createdAt, content, cameras, highQuality)
+        onExportRequested: page.exportAround(createdAt, streamId, streamName, content, highQuality,
+                                             popDetail.tillClockOffsetMs)
+        onWatchRequested: page.watchRequested(createdAt, streamId, streamName, content, highQuality,
+                                              popDetail.tillClockOffsetMs)
+        onExportCamerasRequested: page.exportCameras(createdAt, content, cameras, highQuality,
+                                                     popDetail.tillClockOffsetMs)
     }
 
     ExportBatch {
         id: popBatch
         objectName: "popBatch"
-        /// The rows of the result list to export.
-        property var rows: []
         parent: Overlay.overlay
         anchors.centerIn: parent
         width: parent.width * 0.7

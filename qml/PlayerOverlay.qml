@@ -15,11 +15,12 @@ Popup {
 
     /// "Export this" on a receipt watched: the receipt's own export, asked for as from the receipt.
     signal exportReceiptRequested(var createdAt, string cameraId, string cameraName, string content,
-                                  bool highQuality)
+                                  bool highQuality, real tillClockOffsetMs)
 
-    function watchReceipt(createdAt, content, cameraId, cameraName, highQuality) {
+    /// tillClockOffsetMs: how far the receipt's till was taken to be off; createdAt is on the video's clock.
+    function watchReceipt(createdAt, content, cameraId, cameraName, highQuality, tillClockOffsetMs) {
         show()
-        session.watchReceipt(createdAt, content, cameraId, cameraName, highQuality === true)
+        session.watchReceipt(createdAt, content, cameraId, cameraName, highQuality === true, tillClockOffsetMs || 0)
     }
     function playWindow(cameraId, cameraName, from, to) {
         show()
@@ -44,7 +45,7 @@ Popup {
         if (session.source === ReviewSession.Receipt) {
             var receipt = session.watchedReceipt()
             exportReceiptRequested(receipt.createdAt, receipt.cameraId, receipt.cameraName, receipt.content,
-                                   receipt.highQuality)
+                                   receipt.highQuality, receipt.tillClockOffsetMs)
         } else if (session.source === ReviewSession.Selection) {
             dialogs.saveFile(session.suggestedExportFile(), "mp4", function (path) {
                 // Followed in its progress box when it runs at once; otherwise the queue shows where it waits.

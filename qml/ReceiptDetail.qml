@@ -12,6 +12,8 @@ Popup {
     property alias message: txtContent.text
     /// The receipt's cameras: maps with "strmId" and "strmName".
     property var streams: []
+    /// How far the receipt's till's clock was taken to be off; createdAt is on the video's clock.
+    property real tillClockOffsetMs: 0
 
     signal showOnTimelineRequested(string streamId, var createdAt)
     signal exportRequested(var createdAt, string streamId, string streamName, string content, bool highQuality)
@@ -21,9 +23,10 @@ Popup {
     signal exportCamerasRequested(var createdAt, string content, var cameras, bool highQuality)
 
     /// Opens on a receipt, with the camera streamId chosen when the receipt lists it.
-    function showReceipt(createdAt, content, streams, streamId) {
+    function showReceipt(createdAt, content, streams, streamId, tillClockOffsetMs) {
         popDetail.message = content
         popDetail.createdAt = createdAt
+        popDetail.tillClockOffsetMs = tillClockOffsetMs || 0
         popDetail.streams = streams
         var chosen = streamId ? cbStream.indexOfValue(streamId) : -1
         cbStream.currentIndex = chosen >= 0 ? chosen : (streams.length > 0 ? 0 : -1)
@@ -52,6 +55,19 @@ Popup {
             objectName: "lblDetailCreatedAt"
             color: "red"
             text: Utils.formatDateTime(popDetail.createdAt)
+        }
+        // The time the till sent, where its clock is taken to be off; the time above is the cameras'.
+        Label {
+            objectName: "lblTillClock"
+            visible: popDetail.tillClockOffsetMs !== 0
+            text: qsTr("The till sent %1: its clock runs %2 s %3 the cameras'")
+                  .arg(Utils.formatDateTime(Utils.addDateTime(popDetail.createdAt,
+                                                              Math.round(popDetail.tillClockOffsetMs / 1000))))
+                  .arg(Tills.secondsText(Math.abs(popDetail.tillClockOffsetMs)))
+                  .arg(popDetail.tillClockOffsetMs > 0 ? qsTr("ahead of") : qsTr("behind"))
+                  + I18n.localeNotify
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
         Label {
             text: qsTr("Content") + I18n.localeNotify

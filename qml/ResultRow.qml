@@ -17,6 +17,8 @@ ItemDelegate {
     property var streams: []
     property string content: ""
     property string oneLine: ""
+    /// How far the receipt's till's clock was taken to be off (its time is on the video's clock).
+    property real tillClockOffsetMs: 0
 
     readonly property bool selected: selection !== null && selection.rows.indexOf(row) >= 0
     // Bound to the count of finished exports, so that the mark comes when one finishes.

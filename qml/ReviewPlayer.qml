@@ -293,6 +293,21 @@ FocusScope {
                     Accessible.name: qsTr("Save still (S)") + I18n.localeNotify
                     onClicked: pane.saveStill()
                 }
+                // The receipt chosen in the list happens in the frame shown: its till's clock is set by it.
+                Button {
+                    objectName: "btnTillClockHere"
+                    readonly property string till: receiptModel.count > 0 ? receiptModel.tillOf(lstReceipts.currentIndex) : ""
+                    visible: pane.receiptsSwitchable
+                    enabled: till !== "" && video.frameDrawn
+                    text: (till !== "" ? qsTr("%1's clock: here").arg(till) : qsTr("Till's clock: here")) + I18n.localeNotify
+                    Accessible.name: qsTr("The receipt chosen in the list happens in this frame: set its till's clock by it")
+                                     + I18n.localeNotify
+                    onClicked: {
+                        var said = receiptModel.setTillClockHere(lstReceipts.currentIndex, video.framePts)
+                        Notifier.show(said !== "" ? said
+                                                  : qsTr("The till's clock could not be set from this frame.") + I18n.localeNotify)
+                    }
+                }
                 Button {
                     objectName: "btnExportThis"
                     text: qsTr("Export this") + I18n.localeNotify

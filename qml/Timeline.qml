@@ -24,11 +24,15 @@ Rectangle {
         mouseArea.forceActiveFocus()
     }
 
-    // The receipt's time and first lines, as the mark's tooltip and the screen reader give them.
+    // The receipt's time and first lines, as the mark's tooltip and the screen reader give them; first the
+    // exception rules that flag it.
     function markText(row) {
         var mark = marks.get(row)
         var lines = String(mark.markPreview).split("\n").map(function (line) { return line.replace(/\s+$/, "") })
-        return "%1\n%2".arg(Utils.formatDateTime(mark.markCreatedAt)).arg(lines.join("\n"))
+        var text = "%1\n%2".arg(Utils.formatDateTime(mark.markCreatedAt)).arg(lines.join("\n"))
+        if (mark.markFlags && mark.markFlags.length > 0)
+            text = qsTr("Flagged: %1").arg(mark.markFlags.join(", ")) + I18n.localeNotify + "\n" + text
+        return text
     }
 
     border.width: mouseArea.activeFocus ? 2 : 1
@@ -102,14 +106,18 @@ Rectangle {
                     ? timeline.marks.clusters(timelineView.viewStartMs, timelineView.msPerPixel, width, 6) : []
             timelineView.markGroups = groups
             var band = timelineView.markBand
-            ctx.fillStyle = "rgb(230, 120, 0)"
             // Rectangles on whole pixels: an antialiased path of a few hundred marks costs more than the
-            // rest of the repaint.
+            // rest of the repaint. A mark with a receipt that an exception rule flags takes the second colour.
             var i
-            for (i = 0; i < groups.length; ++i) {
-                var x = Math.round(groups[i].x)
-                ctx.fillRect(x - 3, 0, 7, 5)
-                ctx.fillRect(x - 1, 0, 3, band)
+            for (var flagged = 0; flagged < 2; ++flagged) {
+                ctx.fillStyle = flagged ? "rgb(200, 0, 90)" : "rgb(230, 120, 0)"
+                for (i = 0; i < groups.length; ++i) {
+                    if ((groups[i].flagged > 0) !== (flagged === 1))
+                        continue
+                    var x = Math.round(groups[i].x)
+                    ctx.fillRect(x - 3, 0, 7, 5)
+                    ctx.fillRect(x - 1, 0, 3, band)
+                }
             }
             ctx.fillStyle = "rgb(0, 0, 0)"
             ctx.textAlign = "left"
@@ -191,6 +199,7 @@ Rectangle {
             markTip.text = timeline.markText(group.row)
                     + (group.count > 2 ? "\n" + qsTr("and %1 more receipts").arg(group.count - 1)
                        : group.count > 1 ? "\n" + qsTr("and 1 more receipt") : "")
+                    + (group.count > 1 && group.flagged > 0 ? "\n" + qsTr("%1 of them flagged").arg(group.flagged) : "")
             markTip.show(markTip.text)
         }
 

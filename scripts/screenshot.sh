@@ -4,6 +4,7 @@
 # display. Drives the window with xdotool, by the keyboard but for one button. Then, next to it,
 # timeline-marks.png and timeline-receipt.png (a receipt of that day on the timeline, then opened),
 # player.png (a receipt of the timeline watched in the review player, its receipts beside it),
+# exceptions.png (the Exceptions tab over yesterday and today),
 # search.png (the search page with the receipts that mention coffee), export-progress.png (the export's
 # progress box with "Cancel"), export-done.png (the message at its end), export-frame.png (a frame of
 # the exported MP4, taken with ffmpeg) and export-queue.png (the queue of exports while three receipts
@@ -117,6 +118,14 @@ import -window root "$docs/player.png"
 echo "screenshot: wrote $docs/player.png"
 xdotool key Escape
 sleep 0.5
+# The Exceptions tab: yesterday and today searched (Return on "Search", where its keys start), the charts
+# and the flagged receipts.
+xdotool key ctrl+3
+sleep 1
+xdotool key Return
+sleep 4
+import -window root "$docs/exceptions.png"
+echo "screenshot: wrote $docs/exceptions.png"
 # The receipts page, the search field and the receipts that mention coffee.
 xdotool key ctrl+2 ctrl+f
 type_text "coffee"

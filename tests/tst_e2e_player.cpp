@@ -34,6 +34,15 @@ namespace {
 const QString SearchText = QStringLiteral("coffee");
 const double FrameSeconds = 1.0 / 25;
 
+/// Whether playback that was to start at seconds began there: never before it, and its first frame shown
+/// within a few frames of it. A machine that is slow to draw drops the first frames, as playback does
+/// to keep time, so the first one shown may be a little later; a seek that missed is off by a second or
+/// more (the clip's keyframes).
+bool startsAt(double first, double seconds)
+{
+    return first >= seconds - FrameSeconds / 2 && first < seconds + 0.4;
+}
+
 /// Runs "sha256sum -c" on a checksum file in its folder; what it said, and whether all of it was OK.
 bool checksumsHold(const QString &checksums, int files, QByteArray *said)
 {
@@ -221,7 +230,7 @@ void TestE2ePlayer::watchReceiptStillAndExportThis()
     const qint64 windowStartMs = receipt.createdAt.toMSecsSinceEpoch() - 90000;
     for (int time = 0; time < 2; ++time) {
         const double first = firstFrameOf([this] { press(Qt::Key_Space); });
-        QVERIFY2(std::abs(first - 85) <= FrameSeconds, qPrintable(QString::number(first)));
+        QVERIFY2(startsAt(first, 85), qPrintable(QString::number(first)));
         QVERIFY(find("lstPlayerReceipts")->property("activeFocus").toBool());
         if (time == 0)
             closePlayerBackTo("btnWatch");
@@ -314,7 +323,7 @@ void TestE2ePlayer::watchReceiptStillAndExportThis()
     QTRY_VERIFY(find("btnJobPlay"));
     tabTo("btnJobPlay");
     const double first = firstFrameOf([this] { press(Qt::Key_Space); });
-    QVERIFY2(first >= 0 && first < FrameSeconds, qPrintable(QString::number(first)));
+    QVERIFY2(startsAt(first, 0), qPrintable(QString::number(first)));
     QTRY_COMPARE(video()->chapters().size(), expected.size() + 1);
     QCOMPARE(receipts->count(), manifest["receipts"].toArray().size());
     QCOMPARE(receipts->count(), expected.size());
@@ -358,7 +367,7 @@ void TestE2ePlayer::playSelectionAndWatchAMark()
     // Play: the selected minutes from their start, in the timeline's download quality.
     tabTo("btnPlaySelection");
     const double first = firstFrameOf([this] { press(Qt::Key_Space); });
-    QVERIFY2(first >= 0 && first < FrameSeconds, qPrintable(QString::number(first)));
+    QVERIFY2(startsAt(first, 0), qPrintable(QString::number(first)));
     const QDateTime from(QDate(2025, 11, 4), QTime(12, 0), Qt::UTC);
     QVERIFY2(video()
                  ->property("clipRequest")
@@ -402,7 +411,7 @@ void TestE2ePlayer::playSelectionAndWatchAMark()
     const qint64 markMs
         = qobject_cast<ReceiptMarks *>(find("receiptMarks"))->get(view->focusedMark()).value("markTimeMS").toLongLong();
     const double watched = firstFrameOf([this] { press(Qt::Key_W); });
-    QVERIFY2(std::abs(watched - 85) <= FrameSeconds, qPrintable(QString::number(watched)));
+    QVERIFY2(startsAt(watched, 85), qPrintable(QString::number(watched)));
     QVERIFY(video()
                 ->property("clipRequest")
                 .toString()

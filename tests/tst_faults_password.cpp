@@ -187,7 +187,7 @@ void TestFaultsPassword::passwordNeverLogged()
     QSignalSpy ended(exporter, &ExportController::jobEnded);
     QVERIFY(QMetaObject::invokeMethod(searchPage, "exportAround", Q_ARG(QVariant, createdAt),
         Q_ARG(QVariant, stream.value("strmId")), Q_ARG(QVariant, stream.value("strmName")), Q_ARG(QVariant, "SALT"),
-        Q_ARG(QVariant, false)));
+        Q_ARG(QVariant, false), Q_ARG(QVariant, 0)));
     // What the window's dialogs do when the save dialog accepts a path of the working directory.
     QObject *dialog = find("saveFileDialog");
     QVERIFY(dialog && dialog->parent());

@@ -659,7 +659,7 @@ void TestPlayer::paneWorksFromTheKeyboard()
             QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, item->mapToScene(QPointF(5, 5)).toPoint());
         }
     }
-    QCOMPARE(buttons, 14);
+    QCOMPARE(buttons, 15);
     QTRY_COMPARE(stillAsked.count(), 1);
     QCOMPARE(stillAsked.at(0).at(0).toBool(), false);
     QCOMPARE(exportAsked.count(), 1);

@@ -60,7 +60,7 @@ private slots:
 
     void newestFirstInvalidLast();
     void roles();
-    void roleNamesExactlyFour();
+    void roleNamesExactlyFive();
 
     void loadingAndResetOrderOnSuccess();
     void emptyArrayEmptiesWithoutError();
@@ -285,15 +285,16 @@ void TestPosSearching::roles()
 
     QVERIFY(!model.data(first, Qt::DisplayRole).isValid());
     QVERIFY(!model.data(first, Qt::UserRole).isValid());
-    QVERIFY(!model.data(first, Qt::UserRole + 5).isValid());
+    QCOMPARE(model.data(first, Qt::UserRole + 5).toDouble(), 0.0); // no till clock offset set
+    QVERIFY(!model.data(first, Qt::UserRole + 6).isValid());
     QVERIFY(!model.data(QModelIndex(), Qt::UserRole + 1).isValid());
 }
 
-void TestPosSearching::roleNamesExactlyFour()
+void TestPosSearching::roleNamesExactlyFive()
 {
     PosSearching model;
     const QHash<int, QByteArray> expected { { 257, "posContent" }, { 258, "posContentOneLine" },
-        { 259, "posCreatedAt" }, { 260, "posStreams" } };
+        { 259, "posCreatedAt" }, { 260, "posStreams" }, { 261, "posTillClockOffsetMs" } };
     QCOMPARE(model.roleNames(), expected);
     QCOMPARE(model.rowCount(), 0);
     QVERIFY(!model.isLoading());

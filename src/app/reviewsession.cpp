@@ -118,11 +118,12 @@ QString ReviewSession::request() const
 }
 
 void ReviewSession::watchReceipt(const QDateTime &createdAt, const QString &content, const QString &cameraId,
-    const QString &cameraName, bool highQuality)
+    const QString &cameraName, bool highQuality, double tillClockOffsetMs)
 {
     m_receipt = PosData();
     m_receipt.createdAt = createdAt;
     m_receipt.content = content;
+    m_receipt.tillClockOffsetMs = std::llround(tillClockOffsetMs);
     // The export's very window, so that the clip fetched here is the one its export fetches.
     const QDateTime from = createdAt.addMSecs(-ExportJob::kHalfWindowMs);
     openWindow(Receipt, { cameraId, cameraName }, from, createdAt.addMSecs(ExportJob::kHalfWindowMs), highQuality,
@@ -245,7 +246,8 @@ QVariantMap ReviewSession::watchedReceipt() const
         return {};
     return { { QStringLiteral("createdAt"), m_receipt.createdAt }, { QStringLiteral("content"), m_receipt.content },
         { QStringLiteral("cameraId"), m_camera.id }, { QStringLiteral("cameraName"), m_camera.name },
-        { QStringLiteral("highQuality"), m_highQuality } };
+        { QStringLiteral("highQuality"), m_highQuality },
+        { QStringLiteral("tillClockOffsetMs"), double(m_receipt.tillClockOffsetMs) } };
 }
 
 QString ReviewSession::suggestedExportFile() const

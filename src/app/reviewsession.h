@@ -61,10 +61,10 @@ public:
     /// The clip request of what is shown (a file URL for a review copy).
     QString request() const;
 
-    /// The export's window of the receipt received at createdAt, from one camera in one quality, from
-    /// kLeadInMs before the receipt.
+    /// The export's window of the receipt at createdAt on the video's clock, from one camera in one quality,
+    /// from kLeadInMs before the receipt. tillClockOffsetMs: how far its till was taken to be off.
     Q_INVOKABLE void watchReceipt(const QDateTime &createdAt, const QString &content, const QString &cameraId,
-        const QString &cameraName, bool highQuality);
+        const QString &cameraName, bool highQuality, double tillClockOffsetMs = 0);
     /// A camera's recordings from from to to (the timeline's selection), from the start, in the quality of
     /// the timeline's download.
     Q_INVOKABLE void playWindow(
@@ -79,7 +79,7 @@ public:
     /// frame's time, in the Videos folder.
     Q_INVOKABLE QString suggestedStillFile() const;
     /// The receipt watched, as the receipt's export takes it: "createdAt", "content", "cameraId",
-    /// "cameraName" and "highQuality".
+    /// "cameraName", "highQuality" and "tillClockOffsetMs".
     Q_INVOKABLE QVariantMap watchedReceipt() const;
     /// The file URL the save dialog first offers for the export of the window shown.
     Q_INVOKABLE QString suggestedExportFile() const;

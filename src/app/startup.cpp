@@ -11,6 +11,8 @@
 #include "core/timelineview.h"
 #include "core/utils.h"
 #include "core/settingsfile.h"
+#include "exceptions/exceptionrules.h"
+#include "exceptions/exceptionsearch.h"
 #include "net/certificatetrust.h"
 #include "net/posclient.h"
 #include "net/vmsclient.h"
@@ -21,6 +23,7 @@
 #include "pos/posdownloader.h"
 #include "pos/possearching.h"
 #include "pos/receiptmarks.h"
+#include "pos/tillclocks.h"
 #include "vms/apicall.h"
 #include "vms/recordingslist.h"
 #include "vms/streamslist.h"
@@ -68,6 +71,8 @@ Singletons createSingletons()
     connectVideoUrls(*s.utils, s.vms);
     s.exports = new ExportController(nullptr, ExportClients { s.vms, s.pos });
     s.notifier = new Notifier();
+    s.rules = ExceptionRules::shared();
+    s.tills = TillClocks::shared();
     return s;
 }
 
@@ -90,6 +95,8 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
     registerSingleton(singletons.trust, "CertificateTrust", use);
     registerSingleton(singletons.exports, "Exports", use);
     registerSingleton(singletons.notifier, "Notifier", use);
+    registerSingleton(singletons.rules, "Rules", use);
+    registerSingleton(singletons.tills, "Tills", use);
 
     // creatable types, in this order: RecordingsList, PosSearching, ApiCall, PosDownloader, Merger
     qmlRegisterType<RecordingsList>(kUri, 1, 0, "RecordingsList");
@@ -112,6 +119,15 @@ void registerQmlTypes(const Singletons &singletons, EngineUse use)
     qmlRegisterType<VideoPlayer>(kUri, 1, 0, "VideoPlayer");
     qmlRegisterType<PlayerReceipts>(kUri, 1, 0, "PlayerReceipts");
     qmlRegisterType<ReviewSession>(kUri, 1, 0, "ReviewSession");
+    // the exceptions: the tab's search, and the types of what Rules and Tills hold, which QML only reads
+    qmlRegisterType<ExceptionSearch>(kUri, 1, 0, "ExceptionSearch");
+    qmlRegisterUncreatableType<FlaggedReceipts>(
+        kUri, 1, 0, "FlaggedReceipts", QStringLiteral("ExceptionSearch holds the flagged receipts"));
+    qmlRegisterUncreatableType<ReceiptFlagger>(
+        kUri, 1, 0, "ReceiptFlagger", QStringLiteral("Rules is the one that flags receipts"));
+    qmlRegisterUncreatableType<ExceptionRules>(kUri, 1, 0, "ExceptionRules", QStringLiteral("Rules is the one"));
+    qmlRegisterUncreatableType<RuleListModel>(kUri, 1, 0, "RuleListModel", QStringLiteral("Rules holds the list"));
+    qmlRegisterUncreatableType<TillClocks>(kUri, 1, 0, "TillClocks", QStringLiteral("Tills is the one"));
 }
 
 int runMainWindow(QCoreApplication &app, const QUrl &url)

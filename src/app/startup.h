@@ -2,6 +2,7 @@
 
 class AppState;
 class CertificateTrust;
+class ExceptionRules;
 class ExportController;
 class I18n;
 class PosClient;
@@ -9,6 +10,7 @@ class Notifier;
 class QCoreApplication;
 class QUrl;
 class StreamsList;
+class TillClocks;
 class Utils;
 class VmsClient;
 
@@ -28,6 +30,9 @@ struct Singletons {
     CertificateTrust *trust = nullptr;
     ExportController *exports = nullptr;
     Notifier *notifier = nullptr;
+    /// The exception rules, and the tills with their clocks' offsets, both kept in the settings file.
+    ExceptionRules *rules = nullptr;
+    TillClocks *tills = nullptr;
 };
 
 Singletons createSingletons();

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QRegularExpression>
+#include <QVariantMap>
 
 #include <array>
 #include <limits>
@@ -391,4 +392,13 @@ QList<PosData> parsePosResult(QByteArray body, QString streamId)
     if (!json.finish())
         return {};
     return result;
+}
+
+QVariantList streamMaps(const QList<StreamData> &streams)
+{
+    QVariantList maps;
+    maps.reserve(streams.size());
+    for (const StreamData &stream : streams)
+        maps << QVariantMap { { QStringLiteral("strmId"), stream.id }, { QStringLiteral("strmName"), stream.name } };
+    return maps;
 }

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QVariantList>
 
 #include <optional>
 
@@ -34,7 +35,13 @@ struct PosData {
     QString total;
     QString payment;
     QString cashier;
+    /// How far the till's clock was taken to run ahead of the cameras' when createdAt was moved onto the
+    /// video's clock (see tillclocks.h); 0 for a record as the server wrote it.
+    qint64 tillClockOffsetMs = 0;
 };
+
+/// Cameras as the pages take them: maps with "strmId" and "strmName".
+QVariantList streamMaps(const QList<StreamData> &streams);
 
 /// What a server-time reply says: the server's refusal, or its offset from UTC.
 struct ServerTime {

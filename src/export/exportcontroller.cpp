@@ -1,13 +1,15 @@
 #include "export/exportcontroller.h"
 
 #include "core/utils.h"
-#include "pos/possearching.h"
+#include "pos/receiptrows.h"
 
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
 #include <QUuid>
+
+#include <cmath>
 
 namespace {
 
@@ -22,11 +24,33 @@ QList<StreamData> camerasFrom(const QVariantList &maps)
     return cameras;
 }
 
+/// The receipts of rows of a list of receipts; none when results is no such list.
+QList<PosData> receiptsOf(QObject *results, const QVariantList &rows)
+{
+    QList<PosData> receipts;
+    if (const ReceiptRows *list = qobject_cast<ReceiptRows *>(results)) {
+        for (const QVariant &row : rows)
+            receipts << list->recordAt(row.toInt());
+    }
+    return receipts;
+}
+
+/// A receipt the pages name by its time on the video's clock, its text and its till clock's offset.
+PosData receiptFrom(const QDateTime &createdAt, const QString &content, double tillClockOffsetMs)
+{
+    PosData receipt;
+    receipt.createdAt = createdAt;
+    receipt.content = content;
+    receipt.tillClockOffsetMs = std::llround(tillClockOffsetMs);
+    return receipt;
+}
+
 } // namespace
 
 ExportController::ExportController(QObject *parent, const ExportClients &clients)
     : QObject(parent)
     , m_queue(nullptr, clients)
+    , m_clocks(TillClocks::shared())
 {
     connect(&m_check, &PackageCheck::finished, this, [this](bool intact, const QString &report) {
         m_verifying = false;
@@ -49,6 +73,16 @@ ExportController::ExportController(QObject *parent, const ExportClients &clients
         m_backgroundFailures.clear();
         emit backgroundEnded(summary);
     });
+}
+
+void ExportController::setTillClocks(TillClocks *clocks)
+{
+    m_clocks = clocks;
+}
+
+TillOffsets ExportController::tillOffsets() const
+{
+    return m_clocks ? m_clocks->offsets() : TillOffsets();
 }
 
 ExportJob *ExportController::job() const
@@ -113,6 +147,7 @@ int ExportController::startBatch(const QList<PosData> &receipts, const std::opti
         const QList<StreamData> from = cameras ? *cameras : receipt.streams;
         ExportOrder order;
         order.receipt = receipt;
+        order.tillOffsets = tillOffsets();
         order.highQuality = highQuality;
         if (from.isEmpty())
             leftOut << ExportJob::refusalFor(order);
@@ -144,11 +179,11 @@ int ExportController::startBatch(const QList<PosData> &receipts, const std::opti
 }
 
 bool ExportController::exportReceipt(const QDateTime &createdAt, const QString &content, const QString &cameraId,
-    const QString &cameraName, bool highQuality, const QString &file)
+    const QString &cameraName, bool highQuality, const QString &file, double tillClockOffsetMs)
 {
     ExportOrder order;
-    order.receipt.createdAt = createdAt;
-    order.receipt.content = content;
+    order.receipt = receiptFrom(createdAt, content, tillClockOffsetMs);
+    order.tillOffsets = tillOffsets();
     order.camera = { cameraId, cameraName };
     order.highQuality = highQuality;
     order.videoPath = Utils::localPath(file);
@@ -166,31 +201,28 @@ bool ExportController::exportWindow(const QString &cameraId, const QString &came
     ExportOrder order;
     order.windowStart = from;
     order.windowEnd = to;
+    order.tillOffsets = tillOffsets();
     order.camera = { cameraId, cameraName };
     order.highQuality = highQuality;
     order.videoPath = Utils::localPath(file);
     return start(order);
 }
 
-int ExportController::exportRows(PosSearching *results, const QVariantList &rows, bool ownCameras,
+int ExportController::exportRows(QObject *results, const QVariantList &rows, bool ownCameras,
     const QVariantList &cameras, bool highQuality, const QString &folder)
 {
-    if (!results)
+    const QList<PosData> receipts = receiptsOf(results, rows);
+    if (receipts.isEmpty())
         return 0;
-    QList<PosData> receipts;
-    for (const QVariant &row : rows)
-        receipts << results->recordAt(row.toInt());
     return startBatch(
         receipts, ownCameras ? std::nullopt : std::make_optional(camerasFrom(cameras)), highQuality, folder);
 }
 
 int ExportController::exportCameras(const QDateTime &createdAt, const QString &content, const QVariantList &cameras,
-    bool highQuality, const QString &folder)
+    bool highQuality, const QString &folder, double tillClockOffsetMs)
 {
-    PosData receipt;
-    receipt.createdAt = createdAt;
-    receipt.content = content;
-    return startBatch({ receipt }, camerasFrom(cameras), highQuality, folder);
+    return startBatch(
+        { receiptFrom(createdAt, content, tillClockOffsetMs) }, camerasFrom(cameras), highQuality, folder);
 }
 
 void ExportController::cancel()
@@ -226,22 +258,22 @@ QStringList ExportController::exportsOf(const QDateTime &createdAt, const QStrin
     return m_queue.exportsOf(createdAt, content);
 }
 
-QVariantList ExportController::exportedRows(PosSearching *results, const QVariantList &rows) const
+QVariantList ExportController::exportedRows(QObject *results, const QVariantList &rows) const
 {
     QVariantList exported;
-    for (const QVariant &row : rows) {
-        const PosData receipt = results ? results->recordAt(row.toInt()) : PosData();
-        if (!m_queue.exportsOf(receipt.createdAt, receipt.content).isEmpty())
-            exported << row;
+    const QList<PosData> receipts = receiptsOf(results, rows);
+    for (int i = 0; i < receipts.size(); ++i) {
+        if (!m_queue.exportsOf(receipts.at(i).createdAt, receipts.at(i).content).isEmpty())
+            exported << rows.at(i);
     }
     return exported;
 }
 
-QVariantList ExportController::camerasOf(PosSearching *results, const QVariantList &rows) const
+QVariantList ExportController::camerasOf(QObject *results, const QVariantList &rows) const
 {
     QVariantList cameras;
-    for (const QVariant &row : rows) {
-        for (const StreamData &camera : results ? results->recordAt(row.toInt()).streams : QList<StreamData>())
+    for (const PosData &receipt : receiptsOf(results, rows)) {
+        for (const StreamData &camera : receipt.streams)
             cameras << QVariantMap { { QStringLiteral("strmId"), camera.id },
                 { QStringLiteral("strmName"), camera.name } };
     }

@@ -12,7 +12,7 @@
 
 #include <optional>
 
-class PosSearching;
+class TillClocks;
 
 /// Where the pages start exports and check them again: one for the whole run, which QML reaches as the
 /// singleton Exports. Every export, alone or one of many, becomes a job of the queue, which runs one at a
@@ -33,6 +33,10 @@ public:
     /// The exports fetch from clients: those of the connection settings unless others are given.
     explicit ExportController(QObject *parent = nullptr, const ExportClients &clients = ExportClients::shared());
 
+    /// The tills' clocks whose offsets the exports asked for from now on take: TillClocks::shared() unless
+    /// others are given.
+    void setTillClocks(TillClocks *clocks);
+
     ExportJob *job() const;
     ExportQueue *queue();
     bool isBusy() const;
@@ -51,21 +55,23 @@ public:
     int startBatch(const QList<PosData> &receipts, const std::optional<QList<StreamData>> &cameras, bool highQuality,
         const QString &folder);
 
-    /// The three minutes around the receipt received at createdAt, from one camera, into the file the
-    /// save dialog gave (a file URL or a path).
+    /// The three minutes around the receipt at createdAt on the video's clock, from one camera, into the
+    /// file the save dialog gave (a file URL or a path). tillClockOffsetMs: how far the receipt's till was
+    /// taken to be off (see PosData), for the manifest.
     Q_INVOKABLE bool exportReceipt(const QDateTime &createdAt, const QString &content, const QString &cameraId,
-        const QString &cameraName, bool highQuality, const QString &file);
+        const QString &cameraName, bool highQuality, const QString &file, double tillClockOffsetMs = 0);
     /// A camera's recordings from from to to, a window that no receipt is the middle of, into the file
     /// the save dialog gave; the manifest has every receipt of the camera in it and none chosen.
     Q_INVOKABLE bool exportWindow(const QString &cameraId, const QString &cameraName, const QDateTime &from,
         const QDateTime &to, bool highQuality, const QString &file);
-    /// The rows of the search results, each from its own cameras (ownCameras) or from each of cameras
-    /// (maps with "strmId" and "strmName"), into folder (a URL or a path). See startBatch().
-    Q_INVOKABLE int exportRows(PosSearching *results, const QVariantList &rows, bool ownCameras,
-        const QVariantList &cameras, bool highQuality, const QString &folder);
-    /// One receipt's window from each of cameras, into folder. See startBatch().
-    Q_INVOKABLE int exportCameras(const QDateTime &createdAt, const QString &content, const QVariantList &cameras,
+    /// The rows of a list of receipts (a ReceiptRows: the search results, the flagged receipts), each from
+    /// its own cameras (ownCameras) or from each of cameras (maps with "strmId" and "strmName"), into folder
+    /// (a URL or a path). See startBatch().
+    Q_INVOKABLE int exportRows(QObject *results, const QVariantList &rows, bool ownCameras, const QVariantList &cameras,
         bool highQuality, const QString &folder);
+    /// One receipt's window from each of cameras, into folder. See startBatch() and exportReceipt().
+    Q_INVOKABLE int exportCameras(const QDateTime &createdAt, const QString &content, const QVariantList &cameras,
+        bool highQuality, const QString &folder, double tillClockOffsetMs = 0);
     /// Cancels the export followed.
     Q_INVOKABLE void cancel();
     Q_INVOKABLE void cancelAll();
@@ -75,10 +81,10 @@ public:
     Q_INVOKABLE void showQueue();
     /// The videos exported in this run of the receipt received at createdAt with that text.
     Q_INVOKABLE QStringList exportsOf(const QDateTime &createdAt, const QString &content) const;
-    /// The cameras of the rows of the search results, one after the other (maps with "strmId" and "strmName").
-    Q_INVOKABLE QVariantList camerasOf(PosSearching *results, const QVariantList &rows) const;
-    /// Of the rows of the search results, those whose receipt has been exported in this run.
-    Q_INVOKABLE QVariantList exportedRows(PosSearching *results, const QVariantList &rows) const;
+    /// The cameras of the rows of a list of receipts, one after the other (maps with "strmId" and "strmName").
+    Q_INVOKABLE QVariantList camerasOf(QObject *results, const QVariantList &rows) const;
+    /// Of the rows of a list of receipts, those whose receipt has been exported in this run.
+    Q_INVOKABLE QVariantList exportedRows(QObject *results, const QVariantList &rows) const;
     /// Why a receipt cannot be exported (no camera, no valid time), in words for the operator; empty
     /// when it can.
     Q_INVOKABLE QString refusalFor(const QDateTime &createdAt, const QVariantList &streams) const;
@@ -106,9 +112,11 @@ signals:
 
 private:
     void onJobEnded(ExportJob *job);
+    TillOffsets tillOffsets() const;
 
     ExportQueue m_queue;
     QPointer<ExportJob> m_job;
+    QPointer<TillClocks> m_clocks;
     FetchedClip m_fetched;
     /// How the exports that ended in the background since the queue was last empty went.
     int m_backgroundDone = 0;

@@ -132,7 +132,7 @@ void ExportJob::start()
     m_state = Receipts;
     emit stateChanged();
     setProgress(tr("Fetching the receipts of the window from the POS server"), -1);
-    m_work->receipts.download(m_from, m_to, m_order.camera.id);
+    m_work->receipts.download(m_from, m_to, m_order.camera.id, m_order.tillOffsets);
 }
 
 void ExportJob::startWork()
@@ -437,10 +437,13 @@ QJsonObject ExportJob::manifest(const QString &videoDigest) const
     };
     QJsonArray receipts;
     for (const PosData &record : m_records) {
-        receipts.append(QJsonObject { { "receivedAt", record.receivedAtText }, { "cameras", camerasOf(record.streams) },
+        // The time as the POS server wrote it, and how far its till's clock was taken to be off.
+        receipts.append(QJsonObject { { "receivedAt", record.receivedAtText },
+            { "tillClockOffsetMs", double(record.tillClockOffsetMs) }, { "cameras", camerasOf(record.streams) },
             { "text", record.content } });
     }
     const std::optional<qint64> clockOffset = m_clients.vms->clockOffsetMs();
+    const PosData &chosen = m_order.receipt;
     const auto file = [](const QString &role, const QString &path, const QString &digest) {
         return QJsonObject { { "role", role }, { "name", QFileInfo(path).fileName() }, { "sha256", digest } };
     };
@@ -465,8 +468,9 @@ QJsonObject ExportJob::manifest(const QString &videoDigest) const
         { "chosenReceipt",
             m_order.hasExplicitWindow()
                 ? QJsonValue()
-                : QJsonObject { { "receivedAt", m_order.receipt.createdAt.toString(Qt::ISODateWithMs) },
-                    { "text", m_order.receipt.content } } },
+                : QJsonObject { { "receivedAt",
+                                    chosen.createdAt.addMSecs(chosen.tillClockOffsetMs).toString(Qt::ISODateWithMs) },
+                    { "tillClockOffsetMs", double(chosen.tillClockOffsetMs) }, { "text", chosen.content } } },
         { "receipts", receipts },
         { "batch",
             QJsonObject {

@@ -3,6 +3,7 @@
 #include "export/exportpackage.h"
 #include "export/merger.h"
 #include "net/filedownload.h"
+#include "pos/tillclocks.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -42,8 +43,12 @@ struct FetchedClip {
 /// What one export is to make: the three minutes around a receipt, from one of its cameras, or a window
 /// of a camera's recordings that no receipt is the middle of.
 struct ExportOrder {
-    /// The receipt chosen; its time is the middle of the window. None for an explicit window.
+    /// The receipt chosen, on the video's clock (see onVideoClock); its time is the middle of the window.
+    /// None for an explicit window.
     PosData receipt;
+    /// The tills' clock offsets as they were when the export was asked for: the receipts of the window are
+    /// those these put in it, at the times these give them.
+    TillOffsets tillOffsets;
     /// An explicit window, when both are valid: the export covers it and has no chosen receipt.
     QDateTime windowStart;
     QDateTime windowEnd;

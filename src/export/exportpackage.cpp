@@ -257,8 +257,10 @@ ManifestSummary readManifest(const QByteArray &json)
         PosData receipt;
         receipt.content = entry.value("text").toString();
         receipt.receivedAtText = entry.value("receivedAt").toString();
-        // Read as the POS server's reply is read.
-        receipt.createdAt = QDateTime::fromString(receipt.receivedAtText, Qt::ISODate);
+        // Read as the POS server's reply is read, then put where the video shows it, as the export did.
+        receipt.tillClockOffsetMs = qint64(entry.value("tillClockOffsetMs").toDouble());
+        receipt.createdAt
+            = QDateTime::fromString(receipt.receivedAtText, Qt::ISODate).addMSecs(-receipt.tillClockOffsetMs);
         for (const QJsonValue &stream : entry.value("cameras").toArray())
             receipt.streams.append({ stream["id"].toString(), stream["name"].toString() });
         summary.receipts.append(receipt);

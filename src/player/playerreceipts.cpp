@@ -2,6 +2,7 @@
 
 #include "core/property.h"
 #include "net/posclient.h"
+#include "pos/tillclocks.h"
 #include "pos/windowreceipts.h"
 
 #include <algorithm>
@@ -22,11 +23,25 @@ PlayerReceipts::PlayerReceipts(QObject *parent)
         parent)
     , m_client(PosClient::shared())
 {
+    setTillClocks(TillClocks::shared());
 }
 
 void PlayerReceipts::setClient(PosClient *client)
 {
     m_client = client;
+}
+
+void PlayerReceipts::setTillClocks(TillClocks *clocks)
+{
+    if (m_clocks)
+        m_clocks->disconnect(this);
+    m_clocks = clocks;
+    if (m_clocks) {
+        connect(m_clocks, &TillClocks::offsetsChanged, this, [this] {
+            if (m_loadFrom.isValid())
+                load(m_loadFrom, m_loadTo, m_loadCamera);
+        });
+    }
 }
 
 void PlayerReceipts::load(const QDateTime &from, const QDateTime &to, const QString &cameraId)
@@ -38,10 +53,14 @@ void PlayerReceipts::load(const QDateTime &from, const QDateTime &to, const QStr
         return;
     }
     setStatus(true, QString());
+    m_loadFrom = from;
+    m_loadTo = to;
+    m_loadCamera = cameraId;
+    const TillOffsets offsets = m_clocks ? m_clocks->offsets() : TillOffsets();
     m_fetch.send(
-        *m_client, m_client->windowUrl(from, to), this,
-        [this, from, cameraId](const QByteArray &body) {
-            WindowReceipts receipts = readWindowReceipts(body, from, cameraId);
+        *m_client, m_client->windowUrl(offsets.requestFrom(from), offsets.requestTo(to)), this,
+        [this, from, to, cameraId, offsets](const QByteArray &body) {
+            WindowReceipts receipts = readWindowReceipts(body, from, to, cameraId, offsets);
             m_script.swap(receipts.script);
             showReceipts(receipts.records, from);
             setStatus(false, QString());
@@ -87,6 +106,7 @@ void PlayerReceipts::setReceipts(const QList<PosData> &records, const QDateTime 
 {
     // Rows given take the place of any fetched: nothing fetched arrives after them.
     m_fetch.abort();
+    m_loadFrom = QDateTime();
     m_script.clear();
     setStatus(false, QString());
     showReceipts(records, clipStart);
@@ -193,8 +213,35 @@ QVariantMap PlayerReceipts::receipt(int row) const
     if (row < 0 || row >= m_rows.size())
         return {};
     const PosData &record = m_rows.at(row).record;
-    return { { QStringLiteral("receivedAt"), record.createdAt.toString(Qt::ISODateWithMs) },
+    return { { QStringLiteral("receivedAt"),
+                 record.createdAt.addMSecs(record.tillClockOffsetMs).toString(Qt::ISODateWithMs) },
+        { QStringLiteral("tillClockOffsetMs"), double(record.tillClockOffsetMs) },
         { QStringLiteral("text"), record.content } };
+}
+
+QString PlayerReceipts::tillOf(int row) const
+{
+    if (row < 0 || row >= m_rows.size())
+        return QString();
+    const PosData &record = m_rows.at(row).record;
+    return record.tillName.isEmpty() ? record.tillId : record.tillName;
+}
+
+QString PlayerReceipts::setTillClockHere(int row, double seconds)
+{
+    const QString till = tillOf(row);
+    if (!m_clocks || till.isEmpty() || !m_clipStart.isValid())
+        return QString();
+    const PosData record = m_rows.at(row).record;
+    const QDateTime sent = record.createdAt.addMSecs(record.tillClockOffsetMs);
+    const qint64 offset = m_clipStart.addMSecs(std::llround(seconds * 1000)).msecsTo(sent);
+    if (!sent.isValid() || !m_clocks->setOffsetMs(record.tillId, record.tillName, offset))
+        return QString();
+    if (offset == 0)
+        return tr("%1's clock keeps the cameras' time").arg(till);
+    return (
+        offset > 0 ? tr("%1's clock runs %2 s ahead of the cameras") : tr("%1's clock runs %2 s behind the cameras"))
+        .arg(till, m_clocks->secondsText(double(std::abs(offset))));
 }
 
 int PlayerReceipts::size() const

@@ -11,10 +11,13 @@
 #include <QVariantList>
 
 class PosClient;
+class TillClocks;
 
 /// The receipts beside the review player: in time order, each at its offset into the clip, with the one
 /// whose time playback last passed marked as current, and the wall-clock time of any point of the clip.
-/// It fetches them itself for a camera's window, as the export does, with the script the export burns in.
+/// It fetches them itself for a camera's window, as the export does, with the script the export burns in,
+/// on the video's clock (each till's clock offset taken off); a receipt's till can be set right from the
+/// frame that shows the receipt happen.
 class PlayerReceipts : public RowListModel
 {
     Q_OBJECT
@@ -43,6 +46,9 @@ public:
 
     /// The POS server asked by load(): the one of the connection settings unless another is given.
     void setClient(PosClient *client);
+    /// The tills' clocks: TillClocks::shared() unless others are given. A change of an offset fetches the
+    /// receipts of the last load() again.
+    void setTillClocks(TillClocks *clocks);
     /// Fetches the receipts that cameraId saw in the window from from to to, for a clip that starts at
     /// from: the export's request, read as the export reads it. Until they are in, there are none. Only
     /// the answer to the last load() is taken; ends with loaded() or failed().
@@ -76,8 +82,15 @@ public:
     Q_INVOKABLE int previousRow(double seconds) const;
     /// The camera's date and time at seconds into the clip, to a tenth of a second.
     Q_INVOKABLE QString wallTime(double seconds) const;
-    /// The receipt of row as the player's still records it: its time and text.
+    /// The receipt of row as the player's still records it: its time as the POS server wrote it, how far
+    /// its till's clock was taken to be off, and its text.
     Q_INVOKABLE QVariantMap receipt(int row) const;
+    /// The name of the till of row's receipt; empty when the server named none.
+    Q_INVOKABLE QString tillOf(int row) const;
+    /// The receipt of row happened at seconds into the clip: its till's clock offset becomes the time the
+    /// till sent less that moment. What was set, in words; empty when the receipt names no till or the
+    /// offset would be beyond what a till's clock may be off (then nothing changes).
+    Q_INVOKABLE QString setTillClockHere(int row, double seconds);
 
 signals:
     void countChanged();
@@ -107,7 +120,13 @@ private:
     int m_current = -1;
 
     QPointer<PosClient> m_client;
+    QPointer<TillClocks> m_clocks;
     Request::Latest m_fetch;
+    /// The window and camera of the last load(), fetched again when an offset changes; none after rows
+    /// were given.
+    QDateTime m_loadFrom;
+    QDateTime m_loadTo;
+    QString m_loadCamera;
     QByteArray m_script;
     bool m_loading = false;
     QString m_errorText;

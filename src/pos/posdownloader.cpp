@@ -298,7 +298,7 @@ void PosDownloader::downloadByISODate(QDateTime from, QDateTime to, QString stre
 
 void PosDownloader::downloadVideoWithPos(QString, QDateTime, QDateTime) { }
 
-void PosDownloader::download(QDateTime from, QDateTime to, QString streamId)
+void PosDownloader::download(QDateTime from, QDateTime to, QString streamId, const TillOffsets &offsets)
 {
     qDebug() << "Download from" << from.toString(Qt::ISODate) << "to" << to.toString(Qt::ISODate);
     if (!m_client) {
@@ -306,16 +306,16 @@ void PosDownloader::download(QDateTime from, QDateTime to, QString streamId)
         emit errorOccured(tr("No POS server is set."));
         return;
     }
-    const QString url = m_client->windowUrl(from, to);
+    const QString url = m_client->windowUrl(offsets.requestFrom(from), offsets.requestTo(to));
     qDebug() << url;
     // Several downloads may run at once, each with its own window start and camera.
     auto sent = std::make_shared<QPointer<QNetworkReply>>();
     QNetworkReply *reply = m_client->send(
         url, this,
-        [this, from, streamId, sent](const QByteArray &body) {
+        [this, from, to, streamId, offsets, sent](const QByteArray &body) {
             m_replies.removeAll(nullptr);
             const QString fingerprint = CertificateTrust::fingerprintOf(sent->data());
-            WindowReceipts receipts = readWindowReceipts(body, from, streamId);
+            WindowReceipts receipts = readWindowReceipts(body, from, to, streamId, offsets);
             QString error;
             m_lastFailureWasWrite = !writeScript(receipts.script, &error);
             if (m_lastFailureWasWrite) {

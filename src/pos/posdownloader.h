@@ -1,5 +1,6 @@
 #pragma once
 #include "core/common.h"
+#include "pos/tillclocks.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -41,11 +42,13 @@ public:
     PosClient *client() const;
     void setClient(PosClient *client);
 
-    void download(QDateTime from, QDateTime to, QString streamId);
+    /// Fetches the receipts of streamId from from to to on the video's clock: those the tills' offsets put
+    /// there, with their times moved onto it (see windowOnVideoClock), and the script made of them.
+    void download(QDateTime from, QDateTime to, QString streamId, const TillOffsets &offsets = TillOffsets());
     QString convertToASS(QDateTime start, const QList<PosData> &records) const;
 
     /// The receipts of the camera in the window whose download last ended with posDownloaded(), in the
-    /// reply's order, and the script made of them as written (UTF-8).
+    /// reply's order and on the video's clock, and the script made of them as written (UTF-8).
     const QList<PosData> &records() const;
     const QByteArray &script() const;
     /// Drops every download in flight: neither posDownloaded() nor errorOccured() follows for them.

@@ -2,6 +2,7 @@
 
 #include "core/property.h"
 #include "net/posclient.h"
+#include "pos/tillclocks.h"
 
 #include <QNetworkReply>
 #include <QUrl>
@@ -33,6 +34,17 @@ PosSearching::PosSearching(QObject *parent)
     m_roles.insert(ContentOneLineRole, QByteArrayLiteral("posContentOneLine"));
     m_roles.insert(CreatedAtRole, QByteArrayLiteral("posCreatedAt"));
     m_roles.insert(StreamsRole, QByteArrayLiteral("posStreams"));
+    m_roles.insert(TillClockOffsetRole, QByteArrayLiteral("posTillClockOffsetMs"));
+    setTillClocks(TillClocks::shared());
+}
+
+void PosSearching::setTillClocks(TillClocks *clocks)
+{
+    if (m_clocks)
+        m_clocks->disconnect(this);
+    m_clocks = clocks;
+    if (m_clocks)
+        connect(m_clocks, &TillClocks::offsetsChanged, this, [this] { setRecords(m_records); });
 }
 
 MatchSnippet matchSnippet(const QString &line, const QString &query, int visibleChars)
@@ -137,6 +149,8 @@ QVariant PosSearching::data(const QModelIndex &index, int role) const
         }
         return streams;
     }
+    case TillClockOffsetRole:
+        return double(record.tillClockOffsetMs);
     }
     return QVariant();
 }
@@ -177,6 +191,14 @@ void PosSearching::searchByContentInDays(const QString &content, const QDate &fr
 void PosSearching::setRecordsFromBody(const QByteArray &body)
 {
     QList<PosData> records = parsePosResult(body, QString());
+    if (m_clocks)
+        m_clocks->meet(records);
+    setRecords(std::move(records));
+}
+
+void PosSearching::setRecords(QList<PosData> records)
+{
+    records = onVideoClock(std::move(records), m_clocks ? m_clocks->offsets() : TillOffsets());
     sortNewestFirst(records);
     beginResetModel();
     m_records.swap(records);

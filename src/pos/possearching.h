@@ -1,6 +1,7 @@
 #pragma once
 #include "core/common.h"
 #include "net/request.h"
+#include "pos/receiptrows.h"
 
 #include <QAbstractListModel>
 #include <QByteArray>
@@ -12,6 +13,7 @@
 #include <QVariantMap>
 
 class PosClient;
+class TillClocks;
 
 /// A row's one-line text arranged around the first place where the search text occurs in it.
 struct MatchSnippet {
@@ -25,10 +27,12 @@ struct MatchSnippet {
 /// receipt line or word when one is near, so that the match is seen. visibleChars 0 or less: no limit.
 MatchSnippet matchSnippet(const QString &line, const QString &query, int visibleChars);
 
-/// The POS transactions whose text contains a search text, newest first, for the search page.
-class PosSearching : public QAbstractListModel
+/// The POS transactions whose text contains a search text, newest first, for the search page; on the
+/// video's clock (each till's clock offset taken off), so that a receipt shows at the moment its cameras do.
+class PosSearching : public QAbstractListModel, public ReceiptRows
 {
     Q_OBJECT
+    Q_INTERFACES(ReceiptRows)
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
     /// The text of the search whose answer the rows are; empty before the first answer.
     Q_PROPERTY(QString searchText READ searchText NOTIFY searchTextChanged)
@@ -38,6 +42,7 @@ public:
         ContentOneLineRole,
         CreatedAtRole,
         StreamsRole,
+        TillClockOffsetRole, ///< of PosData
     };
 
     explicit PosSearching(QObject *parent = nullptr);
@@ -45,6 +50,8 @@ public:
     /// The POS server asked: the one of the connection settings unless another is given.
     PosClient *client() const;
     void setClient(PosClient *client);
+    /// The tills' clocks, which meet the tills of each reply: TillClocks::shared() unless others are given.
+    void setTillClocks(TillClocks *clocks);
     bool isLoading() const { return m_isLoading; }
     QString searchText() const { return m_searchText; }
 
@@ -53,7 +60,7 @@ public:
     QHash<int, QByteArray> roleNames() const override;
 
     /// The transaction of a row; an empty one for a row that does not exist.
-    PosData recordAt(int row) const;
+    PosData recordAt(int row) const override;
 
     /// Replaces the rows with the transactions of a reply body, newest first.
     void setRecordsFromBody(const QByteArray &body);
@@ -80,12 +87,15 @@ signals:
 
 private:
     void setIsLoading(bool value);
+    /// Puts records, on the video's clock, in the place of the rows.
+    void setRecords(QList<PosData> records);
 
     QHash<int, QByteArray> m_roles;
     bool m_isLoading = false;
     QString m_searchText;
     QList<PosData> m_records;
     QPointer<PosClient> m_client;
+    QPointer<TillClocks> m_clocks;
     /// Only the reply to the most recent search may change the rows.
     Request::Latest m_latest;
 };

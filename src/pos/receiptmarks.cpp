@@ -1,6 +1,7 @@
 #include "pos/receiptmarks.h"
 
 #include "net/posclient.h"
+#include "pos/tillclocks.h"
 
 #include <QStringList>
 #include <QVariantMap>
@@ -39,10 +40,12 @@ ReceiptMarks::ReceiptMarks(QObject *parent)
     : RowListModel(
         { { TimeRole, QByteArrayLiteral("markTimeMS") }, { CreatedAtRole, QByteArrayLiteral("markCreatedAt") },
             { ContentRole, QByteArrayLiteral("markContent") }, { PreviewRole, QByteArrayLiteral("markPreview") },
-            { StreamsRole, QByteArrayLiteral("markStreams") } },
+            { StreamsRole, QByteArrayLiteral("markStreams") }, { FlagsRole, QByteArrayLiteral("markFlags") },
+            { TillClockOffsetRole, QByteArrayLiteral("markTillClockOffsetMs") } },
         parent)
     , m_client(PosClient::shared())
 {
+    setTillClocks(TillClocks::shared());
 }
 
 PosClient *ReceiptMarks::client() const
@@ -53,6 +56,50 @@ PosClient *ReceiptMarks::client() const
 void ReceiptMarks::setClient(PosClient *client)
 {
     m_client = client;
+}
+
+void ReceiptMarks::setTillClocks(TillClocks *clocks)
+{
+    if (m_clocks)
+        m_clocks->disconnect(this);
+    m_clocks = clocks;
+    if (m_clocks) {
+        connect(m_clocks, &TillClocks::offsetsChanged, this, [this] {
+            if (!m_cameraId.isEmpty() && m_date.isValid())
+                loadDay(m_cameraId, m_date);
+        });
+    }
+}
+
+ReceiptFlagger *ReceiptMarks::flagger() const
+{
+    return m_flagger;
+}
+
+void ReceiptMarks::setFlagger(ReceiptFlagger *flagger)
+{
+    if (m_flagger == flagger)
+        return;
+    if (m_flagger)
+        m_flagger->disconnect(this);
+    m_flagger = flagger;
+    if (m_flagger)
+        connect(m_flagger, &ReceiptFlagger::flaggingChanged, this, &ReceiptMarks::updateFlags);
+    updateFlags();
+    emit flaggerChanged();
+}
+
+void ReceiptMarks::updateFlags()
+{
+    QVector<QStringList> flags;
+    flags.reserve(m_rows.size());
+    for (const PosData &record : qAsConst(m_rows))
+        flags.append(m_flagger ? m_flagger->flagsOf(record) : QStringList());
+    if (flags == m_flags)
+        return;
+    m_flags.swap(flags);
+    if (!m_rows.isEmpty())
+        emit dataChanged(index(0), index(m_rows.size() - 1), { FlagsRole });
 }
 
 int ReceiptMarks::count() const
@@ -103,13 +150,12 @@ QVariant ReceiptMarks::value(int row, int role) const
         return record.content;
     case PreviewRole:
         return record.content.split(QLatin1Char('\n')).mid(0, kPreviewLines).join(QLatin1Char('\n'));
-    case StreamsRole: {
-        QVariantList streams;
-        for (const StreamData &stream : record.streams)
-            streams.append(
-                QVariantMap { { QStringLiteral("strmId"), stream.id }, { QStringLiteral("strmName"), stream.name } });
-        return streams;
-    }
+    case StreamsRole:
+        return streamMaps(record.streams);
+    case FlagsRole:
+        return m_flags.value(row);
+    case TillClockOffsetRole:
+        return double(record.tillClockOffsetMs);
     }
     return QVariant();
 }
@@ -120,7 +166,12 @@ void ReceiptMarks::loadDay(const QString &cameraId, const QDate &date)
         setStatus(tr("Receipts could not be loaded: %1").arg(tr("No POS server is set.")));
         return;
     }
-    const QString url = m_client->windowUrl(date.startOfDay(Qt::LocalTime), date.endOfDay(Qt::LocalTime));
+    m_cameraId = cameraId;
+    m_date = date;
+    // The receipts that lie on the day by the video's clock, wherever the tills' clocks put them.
+    const TillOffsets offsets = m_clocks ? m_clocks->offsets() : TillOffsets();
+    const QString url = m_client->windowUrl(
+        offsets.requestFrom(date.startOfDay(Qt::LocalTime)), offsets.requestTo(date.endOfDay(Qt::LocalTime)));
     m_latest.send(
         *m_client, url, this,
         [this, cameraId, date](const QByteArray &body) {
@@ -140,6 +191,8 @@ void ReceiptMarks::loadDay(const QString &cameraId, const QDate &date)
 void ReceiptMarks::clear()
 {
     m_latest.abort();
+    m_cameraId.clear();
+    m_date = QDate();
     setRows({});
     setStatus(QString());
     setIsLoading(false);
@@ -148,7 +201,9 @@ void ReceiptMarks::clear()
 void ReceiptMarks::setMarksFromBody(const QByteArray &body, const QString &cameraId, const QDate &date)
 {
     // The camera filter would keep every receipt for an empty id; a camera without an id has none.
-    QList<PosData> records = cameraId.isEmpty() ? QList<PosData>() : parsePosResult(body, cameraId);
+    QList<PosData> records = cameraId.isEmpty()
+        ? QList<PosData>()
+        : onVideoClock(parsePosResult(body, cameraId), m_clocks ? m_clocks->offsets() : TillOffsets());
     // Receipts without a readable time have no place on the timeline, and those of another day (a
     // server that reads the bounds in its own zone) none on this day's.
     const qint64 first = date.startOfDay(Qt::LocalTime).toMSecsSinceEpoch();
@@ -171,8 +226,15 @@ void ReceiptMarks::setRows(QList<PosData> records)
     times.reserve(records.size());
     for (const PosData &record : qAsConst(records))
         times.append(record.createdAt.toMSecsSinceEpoch());
-    replaceRows(m_rows, records);
+    QVector<QStringList> flags;
+    flags.reserve(records.size());
+    for (const PosData &record : qAsConst(records))
+        flags.append(m_flagger ? m_flagger->flagsOf(record) : QStringList());
+    beginResetModel();
+    m_rows.swap(records);
     m_times.swap(times);
+    m_flags.swap(flags);
+    endResetModel();
     emit countChanged();
 }
 
@@ -182,8 +244,10 @@ QVariantList ReceiptMarks::clusters(double viewStartMs, double msPerPixel, doubl
     const QVector<MarkCluster> groups = clusterMarks(m_times, viewStartMs, msPerPixel, widthPx, minGapPx);
     result.reserve(groups.size());
     for (const MarkCluster &group : groups) {
+        const int flagged = int(std::count_if(m_flags.cbegin() + group.first,
+            m_flags.cbegin() + group.first + group.count, [](const QStringList &flags) { return !flags.isEmpty(); }));
         result.append(QVariantMap { { QStringLiteral("x"), group.x }, { QStringLiteral("row"), group.first },
-            { QStringLiteral("count"), group.count } });
+            { QStringLiteral("count"), group.count }, { QStringLiteral("flagged"), flagged } });
     }
     return result;
 }

@@ -2,6 +2,7 @@
 #include "core/common.h"
 #include "core/rowlistmodel.h"
 #include "net/request.h"
+#include "pos/receiptflagger.h"
 
 #include <QDate>
 #include <QList>
@@ -11,6 +12,7 @@
 #include <QVector>
 
 class PosClient;
+class TillClocks;
 
 /// Marks that lie within a few pixels of each other, drawn as one: the first of them and how many.
 struct MarkCluster {
@@ -26,7 +28,8 @@ struct MarkCluster {
 QVector<MarkCluster> clusterMarks(
     const QVector<qint64> &timesMs, double viewStartMs, double msPerPixel, double widthPx, double minGapPx);
 
-/// The receipts one camera saw on one local day, oldest first, for the marks on the timeline. The
+/// The receipts one camera saw on one local day, oldest first, for the marks on the timeline: on the
+/// video's clock (each till's clock offset taken off), and with the exception rules that flag each. The
 /// POS server being down never stops the timeline: the failure is said once, in `status`.
 class ReceiptMarks : public RowListModel
 {
@@ -34,6 +37,8 @@ class ReceiptMarks : public RowListModel
     Q_PROPERTY(int count READ count NOTIFY countChanged)
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
     Q_PROPERTY(QString status READ status NOTIFY statusChanged)
+    /// What says why a receipt stands out; none: no mark does.
+    Q_PROPERTY(ReceiptFlagger *flagger READ flagger WRITE setFlagger NOTIFY flaggerChanged)
 public:
     enum Role {
         TimeRole = Qt::UserRole + 1,
@@ -41,6 +46,8 @@ public:
         ContentRole,
         PreviewRole,
         StreamsRole,
+        FlagsRole, ///< the names of the rules that flag it
+        TillClockOffsetRole, ///< of PosData
     };
 
     explicit ReceiptMarks(QObject *parent = nullptr);
@@ -48,6 +55,11 @@ public:
     /// The POS server asked: the one of the connection settings unless another is given.
     PosClient *client() const;
     void setClient(PosClient *client);
+    /// The tills' clocks: TillClocks::shared() unless others are given. A change of an offset loads the
+    /// day again.
+    void setTillClocks(TillClocks *clocks);
+    ReceiptFlagger *flagger() const;
+    void setFlagger(ReceiptFlagger *flagger);
     int count() const;
     bool isLoading() const;
     /// Empty while the marks are those of the chosen camera and day; otherwise why they are missing.
@@ -61,13 +73,15 @@ public slots:
     /// load still running is dropped.
     void loadDay(const QString &cameraId, const QDate &date);
     void clear();
-    /// clusterMarks() for QML: one map per group, with "x", "row" and "count".
+    /// clusterMarks() for QML: one map per group, with "x", "row", "count" and "flagged" (how many of
+    /// its receipts a rule flags).
     QVariantList clusters(double viewStartMs, double msPerPixel, double widthPx, double minGapPx) const;
 
 signals:
     void countChanged();
     void isLoadingChanged();
     void statusChanged();
+    void flaggerChanged();
 
 protected:
     int size() const override;
@@ -78,10 +92,17 @@ private:
     void setStatus(const QString &value);
     /// Puts records in the place of the marks, oldest first.
     void setRows(QList<PosData> records);
+    void updateFlags();
 
     QList<PosData> m_rows;
+    QVector<QStringList> m_flags;
     QVector<qint64> m_times;
     QPointer<PosClient> m_client;
+    QPointer<TillClocks> m_clocks;
+    QPointer<ReceiptFlagger> m_flagger;
+    /// The camera and day asked for last.
+    QString m_cameraId;
+    QDate m_date;
     Request::Latest m_latest;
     QString m_status;
     bool m_isLoading = false;

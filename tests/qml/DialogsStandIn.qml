@@ -8,10 +8,19 @@ AppDialogs {
     property url offeredFolder
     property int saveCount: 0
     property int folderCount: 0
+    property url offeredOpen
+    property int openCount: 0
 
     function openSave(fileUrl) {
         offered = fileUrl
         ++saveCount
+    }
+    function openOpen(folderUrl) {
+        offeredOpen = folderUrl
+        ++openCount
+    }
+    function acceptOpen(fileUrl) {
+        answerOpen(fileUrl)
     }
     function openFolder(folderUrl) {
         offeredFolder = folderUrl
@@ -31,5 +40,8 @@ AppDialogs {
         offeredFolder = ""
         saveCount = 0
         folderCount = 0
+        whenOpened = null
+        offeredOpen = ""
+        openCount = 0
     }
 }

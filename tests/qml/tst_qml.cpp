@@ -6,6 +6,8 @@
 
 #include <QQmlContext>
 #include <QQmlEngine>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <QtQuickTest>
 
 #ifdef TILLMARK_WIDGETS_APPLICATION
@@ -65,17 +67,24 @@ public slots:
         m_server = new TestServerControl;
 #endif
     }
-#ifdef TILLMARK_TEST_SERVER
     void qmlEngineAvailable(QQmlEngine *engine)
     {
+        // A folder of the run's own for the files the tests have the pages write, as a URL.
+        engine->rootContext()->setContextProperty("testFolder", QUrl::fromLocalFile(m_folder.path()));
+#ifdef TILLMARK_TEST_SERVER
         engine->rootContext()->setContextProperty("testServer", m_server);
+#endif
     }
+#ifdef TILLMARK_TEST_SERVER
     void cleanupTestCase()
     {
         delete m_server;
     }
+#endif
 
 private:
+    QTemporaryDir m_folder;
+#ifdef TILLMARK_TEST_SERVER
     TestServerControl *m_server = nullptr;
 #endif
 };

@@ -56,6 +56,13 @@ void TestServer::serve(int port)
             m_requests.push_back({ request.method, request.path, request.target,
                 { request.params.begin(), request.params.end() }, request.get_header_value("Authorization") });
             reply = m_routes.count(request.path) ? m_routes.at(request.path) : m_default;
+            for (const auto &[key, value] : request.params) {
+                const auto routed = m_queryRoutes.find({ request.path, key, value });
+                if (routed != m_queryRoutes.end()) {
+                    reply = routed->second;
+                    break;
+                }
+            }
             if (m_authRequired && !httpauth::authorize(request, response, m_scheme, m_account))
                 return;
         }
@@ -167,6 +174,13 @@ void TestServer::route(const std::string &path, const Reply &reply)
     m_routes[path] = reply;
 }
 
+void TestServer::routeQuery(
+    const std::string &path, const std::string &param, const std::string &value, const Reply &reply)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_queryRoutes[{ path, param, value }] = reply;
+}
+
 void TestServer::requireAuth(httpauth::Scheme scheme, const std::string &user, const std::string &password)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -181,6 +195,7 @@ void TestServer::reset()
     std::lock_guard<std::mutex> lock(m_mutex);
     m_default = Reply();
     m_routes.clear();
+    m_queryRoutes.clear();
     m_authRequired = false;
     m_requests.clear();
     m_answered = 0;

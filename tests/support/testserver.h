@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace httplib {
@@ -66,6 +67,8 @@ public:
     /// Every path answers with this unless a route says otherwise.
     void setDefault(const Reply &reply);
     void route(const std::string &path, const Reply &reply);
+    /// A request on path whose query item param is value (decoded) answers with this, before route().
+    void routeQuery(const std::string &path, const std::string &param, const std::string &value, const Reply &reply);
     /// Challenge every request that lacks valid credentials of this account.
     void requireAuth(httpauth::Scheme scheme, const std::string &user, const std::string &password);
 
@@ -93,6 +96,7 @@ private:
     bool m_released = false;
     Reply m_default;
     std::map<std::string, Reply> m_routes;
+    std::map<std::tuple<std::string, std::string, std::string>, Reply> m_queryRoutes;
     bool m_authRequired = false;
     httpauth::Scheme m_scheme = httpauth::Scheme::Basic;
     httpauth::Account m_account;
