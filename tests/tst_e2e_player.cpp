@@ -34,13 +34,11 @@ namespace {
 const QString SearchText = QStringLiteral("coffee");
 const double FrameSeconds = 1.0 / 25;
 
-/// Whether playback that was to start at seconds began there: never before it, and its first frame shown
-/// within a few frames of it. A machine that is slow to draw drops the first frames, as playback does
-/// to keep time, so the first one shown may be a little later; a seek that missed is off by a second or
-/// more (the clip's keyframes).
+/// Whether playback that was to start at seconds began there: its first frame shown is that one, within
+/// a frame (the player holds it until drawn, so not even a slow machine drops it).
 bool startsAt(double first, double seconds)
 {
-    return first >= seconds - FrameSeconds / 2 && first < seconds + 0.4;
+    return std::abs(first - seconds) <= FrameSeconds;
 }
 
 /// Runs "sha256sum -c" on a checksum file in its folder; what it said, and whether all of it was OK.

@@ -267,6 +267,12 @@ void VideoPlayer::setPaused(bool paused)
 {
     if (!m_mpv || paused == m_paused)
         return;
+    if (m_playAfterFirstFrame) {
+        // Paused before the first frame came: mpv is held already, and nothing lets it go.
+        m_playAfterFirstFrame = false;
+        updateProperty(m_paused, paused, this, &VideoPlayer::pausedChanged);
+        return;
+    }
     setMpvProperty("pause", paused ? QStringLiteral("yes") : QStringLiteral("no"));
 }
 
@@ -461,7 +467,9 @@ void VideoPlayer::start(std::shared_ptr<GrowingFile> file, double startSeconds, 
         { "demuxer-max-bytes", QStringLiteral("32MiB") },
         { "demuxer-max-back-bytes", QStringLiteral("16MiB") },
         { "speed", QString::number(m_speed) },
-        { "pause", paused ? QStringLiteral("yes") : QStringLiteral("no") },
+        // Held on the first frame until it has been drawn, playing or not: a slow machine would
+        // otherwise drop it, and the picture would start a few frames after the moment asked for.
+        { "pause", QStringLiteral("yes") },
         { "start", QString::number(std::max(0.0, startSeconds), 'f', 6) },
     };
     for (const auto &option : options)
@@ -501,6 +509,7 @@ void VideoPlayer::start(std::shared_ptr<GrowingFile> file, double startSeconds, 
     mpv_render_context_set_update_callback(m_render, &VideoPlayer::onRenderUpdate, m_wakeups.get());
 
     m_paused = paused;
+    m_playAfterFirstFrame = !paused;
     m_awaitingRestart = true;
     emit pausedChanged();
     emit isOpenChanged();
@@ -553,6 +562,7 @@ void VideoPlayer::resetState()
     m_textureDirty = true;
     update();
     m_awaitingRestart = false;
+    m_playAfterFirstFrame = false;
     m_fileLoaded = false;
     m_lastMpvError.clear();
     updateProperty(m_paused, false, this, &VideoPlayer::pausedChanged);
@@ -729,7 +739,7 @@ void VideoPlayer::handleEvent(const mpv_event &event)
         const QLatin1String name(property->name);
         if (property->format == MPV_FORMAT_FLAG) {
             const bool on = *static_cast<const int *>(property->data) != 0;
-            if (name == QLatin1String("pause"))
+            if (name == QLatin1String("pause") && !m_playAfterFirstFrame)
                 updateProperty(m_paused, on, this, &VideoPlayer::pausedChanged);
             else if (name == QLatin1String("eof-reached") && on)
                 emit ended();
@@ -866,6 +876,10 @@ void VideoPlayer::draw()
         m_framePts = m_position;
     updateProperty(m_frameDrawn, true, this, &VideoPlayer::frameDrawnChanged);
     emit frameShown();
+    if (m_playAfterFirstFrame) {
+        m_playAfterFirstFrame = false;
+        setMpvProperty("pause", QStringLiteral("no"));
+    }
 }
 
 QSGNode *VideoPlayer::updatePaintNode(QSGNode *old, UpdatePaintNodeData *)

@@ -196,6 +196,8 @@ private:
     QImage m_shown;
     bool m_textureDirty = false;
     bool m_awaitingRestart = false;
+    /// Opened to play: mpv holds the first frame until it has been drawn, then plays.
+    bool m_playAfterFirstFrame = false;
     bool m_fileLoaded = false;
 
     bool m_paused = false;
