@@ -346,12 +346,22 @@ void TestJsonReader::initTestCase()
     tzset();
 }
 
+namespace {
+#if defined(__SANITIZE_ADDRESS__)
+// Under the sanitizers each body costs a hundred times more (most of it in the kernel, mapping and
+// unmapping the large buffers); the ordinary build compares them all.
+constexpr int GeneratedBodies = 500;
+#else
+constexpr int GeneratedBodies = 4000;
+#endif
+} // namespace
+
 void TestJsonReader::sameAsTheOldReaderOnGeneratedBodies()
 {
     BodyGenerator generator(20260607);
     int withRecords = 0;
     int refused = 0;
-    for (int i = 0; i < 4000; ++i) {
+    for (int i = 0; i < GeneratedBodies; ++i) {
         const QByteArray body = generator.body();
         const QString difference = compareReaders(body);
         QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("body %1, %2").arg(i).arg(difference)));
@@ -361,7 +371,8 @@ void TestJsonReader::sameAsTheOldReaderOnGeneratedBodies()
             ++refused;
     }
     // Both kinds in good number, or the comparison proves little.
-    QVERIFY2(withRecords > 2000 && refused > 600, qPrintable(QStringLiteral("%1 %2").arg(withRecords).arg(refused)));
+    QVERIFY2(withRecords > GeneratedBodies / 2 && refused > GeneratedBodies * 3 / 20,
+        qPrintable(QStringLiteral("%1 %2").arg(withRecords).arg(refused)));
 }
 
 void TestJsonReader::sameAsTheOldReaderOnTheFuzzCorpus()
