@@ -34,6 +34,9 @@ if [ -z "${TILLMARK_SCREENSHOT_INNER:-}" ]; then
 fi
 
 work=$(mktemp -d)
+# Settings of its own: the servers it logs in to (on ports of the moment) and the tills it meets stay out
+# of the user's settings file, whose login defaults would otherwise point at servers long gone.
+export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
 sim_pid=
 app_pid=
 cleanup() {
