@@ -10,6 +10,7 @@
 //   bench_download [--rounds N] [--dir DIR] [--hashed] [--https]
 
 #include "benchutil.h"
+#include "app/startup.h"
 #include "core/appstate.h"
 #include "core/sha256.h"
 #include "net/filedownload.h"
@@ -172,6 +173,15 @@ Run apiCallRun(const QString &program, const QString &base, const QString &finge
     return run;
 }
 
+double median(QVector<double> values)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const int middle = values.size() / 2;
+    return values.size() % 2 ? values.at(middle) : (values.at(middle - 1) + values.at(middle)) / 2;
+}
+
 /// curl piped into OpenSSL's SHA-256, the reference for the export's fetch.
 Run curlHashRun(const QString &url, qint64 size)
 {
@@ -232,6 +242,7 @@ QString firstCamera(const QString &base)
 
 int main(int argc, char *argv[])
 {
+    prepareProcess(); // as the program does
     QCoreApplication app(argc, argv);
     if (app.arguments().size() == 4 && app.arguments().at(1).startsWith(QLatin1String("--child")))
         return runChild(
@@ -271,10 +282,11 @@ int main(int argc, char *argv[])
         qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
         std::printf("over HTTPS (%s)\n", QSslSocket::sslLibraryVersionString().toLatin1().constData());
     }
-    std::printf("%-8s %14s %14s %7s %16s %16s\n", "clip", hashed ? "fetch+hash MiB/s" : "ApiCall MiB/s",
-        hashed ? "curl|openssl" : "curl MiB/s", "ratio", "child VmHWM", "VmHWM at start");
+    std::printf("%-8s %14s %14s %7s %7s %16s %16s\n", "clip", hashed ? "fetch+hash MiB/s" : "ApiCall MiB/s",
+        hashed ? "curl|openssl" : "curl MiB/s", "ratio", "paired", "child VmHWM", "VmHWM at start");
     QVector<qint64> peaks;
     QVector<double> ratios;
+    QVector<double> pairMedians;
     bool allOk = true;
     for (const qint64 size : { 100 * MiB, 1024 * MiB }) {
         const QString clip = dir.filePath(QStringLiteral("clip.bin"));
@@ -292,9 +304,12 @@ int main(int argc, char *argv[])
             + QStringLiteral("/hls/%1.mkv?pos=0&duration=60&hi=1")
                   .arg(QString::fromLatin1(QUrl::toPercentEncoding(firstCamera(sim.vmsBase()))));
 
-        // Alternate the two clients so that neither always runs on a warmer cache; keep the best of each.
+        // Alternate the two clients so that neither always runs on a warmer cache; keep the best of each,
+        // and the ratio of each round's pair: on a shared machine one lucky round makes a best, while the
+        // median of the pairs follows what the two clients do under the same conditions.
         Run best;
         Run bestCurl;
+        QVector<double> pairRatios;
         for (int round = 0; round < roundCount; ++round) {
             const Run api = apiCallRun(
                 app.applicationFilePath(), sim.vmsBase(), sim.certificateFingerprint(), dir.path(), size, hashed);
@@ -310,23 +325,29 @@ int main(int argc, char *argv[])
             best.peakKiB = std::max(best.peakKiB, api.peakKiB);
             if (reference.mibPerSecond > bestCurl.mibPerSecond)
                 bestCurl = reference;
+            if (api.ok && reference.ok)
+                pairRatios.append(api.mibPerSecond / reference.mibPerSecond);
         }
         sim.stop();
         QFile::remove(clip);
 
         const double ratio = bestCurl.mibPerSecond > 0 ? best.mibPerSecond / bestCurl.mibPerSecond : 0;
-        std::printf("%-8s %14.1f %14.1f %7.2f %12.1f MiB %12.1f MiB\n", size == 100 * MiB ? "100 MiB" : "1 GiB",
-            best.mibPerSecond, bestCurl.mibPerSecond, ratio, best.peakKiB / 1024.0, best.startKiB / 1024.0);
+        const double pairMedian = median(pairRatios);
+        std::printf("%-8s %14.1f %14.1f %7.2f %7.2f %12.1f MiB %12.1f MiB\n", size == 100 * MiB ? "100 MiB" : "1 GiB",
+            best.mibPerSecond, bestCurl.mibPerSecond, ratio, pairMedian, best.peakKiB / 1024.0, best.startKiB / 1024.0);
         std::fflush(stdout);
         peaks.append(best.peakKiB);
         ratios.append(ratio);
+        pairMedians.append(pairMedian);
     }
     const double growth = (peaks.at(1) - peaks.at(0)) / 1024.0;
     std::printf("peak memory, 1 GiB clip against 100 MiB clip: %+.1f MiB (target: within 16 MiB): %s\n", growth,
         std::abs(growth) <= 16 ? "met" : "MISSED");
     const double worst = *std::min_element(ratios.cbegin(), ratios.cend());
+    const double worstPaired = *std::min_element(pairMedians.cbegin(), pairMedians.cend());
     const double target = hashed || https ? 1.0 : 0.9;
-    std::printf("throughput, worst ratio to the reference: %.2f (target: at least %.2f): %s\n", worst, target,
-        worst >= target ? "met" : "MISSED");
+    std::printf("throughput, worst ratio to the reference: best against best %.2f, median of the rounds' pairs "
+                "%.2f (target: at least %.2f): %s\n",
+        worst, worstPaired, target, worst >= target && worstPaired >= target ? "met" : "MISSED");
     return allOk ? 0 : 1;
 }

@@ -15,6 +15,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     qInstallMessageHandler(myMessageOutput);
+    prepareProcess();
     Application app(argc, argv);
     registerQmlTypes(createSingletons());
     return runMainWindow(app, QUrl(QStringLiteral("qrc:/main.qml"), QUrl::TolerantMode));

@@ -43,6 +43,7 @@ private slots:
     void downloadWhileRunningIsRefused();
     void downloadCutMidBody_data();
     void downloadCutMidBody();
+    void slowSteadyDownloadIsNoStall();
 
 private:
     /// Records every signal of the object, in order, as text.
@@ -433,4 +434,27 @@ void TestApiCall::downloadCutMidBody()
 }
 
 QTEST_GUILESS_MAIN(TestApiCall)
+void TestApiCall::slowSteadyDownloadIsNoStall()
+{
+    // Ten pauses of a quarter of the limit: the whole transfer takes well over the limit, yet something
+    // arrives within every stretch of it.
+    WorkDir dir;
+    Request::setTransferTimeoutMs(800);
+    TestServer::Reply trickle;
+    trickle.body = randomBytes(10 * 1024 + 5);
+    trickle.chunkSize = 1024;
+    trickle.chunkDelayMs = 200;
+    trickle.contentType = "video/x-matroska";
+    m_server->setDefault(trickle);
+    ApiCall api;
+    record(api);
+    QElapsedTimer took;
+    took.start();
+    api.download("cam", 1, 60);
+    QTRY_VERIFY_WITH_TIMEOUT(!api.isDownloading(), 20000);
+    QVERIFY2(m_events.filter("error:").isEmpty(), qPrintable(m_events.join(", ")));
+    QVERIFY(took.elapsed() > 800);
+    QCOMPARE(readFile("download.mkv"), trickle.body);
+}
+
 #include "tst_apicall.moc"

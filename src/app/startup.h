@@ -35,6 +35,11 @@ struct Singletons {
     TillClocks *tills = nullptr;
 };
 
+/// Before the application object is made: the threads Qt starts later (the clients' network threads
+/// among them) run Qt's own event loop rather than GLib's, unless QT_NO_THREADED_GLIB says otherwise.
+/// The window's thread keeps GLib's, which desktop dialogs may need.
+void prepareProcess();
+
 Singletons createSingletons();
 
 /// Utils makes the pages' clip URL through the video server's client, as the program does.

@@ -3,12 +3,62 @@
 #include "net/serverclient.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QNetworkReply>
+#include <QTimer>
 
 namespace {
 
 int s_transferTimeoutMs = 60000;
 const char *const kAbortReason = "tillmarkAbortReason";
+
+QString stallText(int ms)
+{
+    return QCoreApplication::translate("Request", "The server did not answer in time (nothing received for %1 s)")
+        .arg(ms / 1000.0);
+}
+
+/// The stall limit of one reply. The network layer's own (QNetworkRequest::setTransferTimeout) restarts
+/// its timer through a queued call for every block that arrives, and over TLS a block is 4 KiB: a
+/// quarter of a million events a gigabyte on the window's thread. This one notes the time of each
+/// arrival and looks at it only when its single timer runs out.
+class StallWatch : public QObject
+{
+public:
+    StallWatch(QNetworkReply *reply, int ms)
+        : QObject(reply)
+        , m_reply(reply)
+        , m_limitMs(ms)
+    {
+        m_sinceArrival.start();
+        m_timer.setSingleShot(true);
+        connect(&m_timer, &QTimer::timeout, this, &StallWatch::check);
+        const auto arrived = [this] { m_sinceArrival.restart(); };
+        connect(reply, &QNetworkReply::metaDataChanged, this, arrived);
+        connect(reply, &QNetworkReply::readyRead, this, arrived);
+        connect(reply, &QNetworkReply::downloadProgress, this, arrived);
+        connect(reply, &QNetworkReply::uploadProgress, this, arrived);
+        connect(reply, &QNetworkReply::finished, &m_timer, &QTimer::stop);
+        m_timer.start(ms);
+    }
+
+private:
+    void check()
+    {
+        const qint64 quietMs = m_sinceArrival.elapsed();
+        if (quietMs < m_limitMs) {
+            m_timer.start(int(m_limitMs - quietMs));
+            return;
+        }
+        if (m_reply->isRunning())
+            Request::abortWithReason(m_reply, stallText(m_limitMs));
+    }
+
+    QNetworkReply *m_reply;
+    int m_limitMs;
+    QElapsedTimer m_sinceArrival;
+    QTimer m_timer;
+};
 
 } // namespace
 
@@ -19,11 +69,6 @@ QString errorText(const QNetworkReply *reply)
     const QVariant reason = reply->property(kAbortReason);
     if (reason.isValid())
         return reason.toString();
-    // The only cancel this program does not ask for itself is the transfer timeout.
-    if (reply->error() == QNetworkReply::OperationCanceledError) {
-        return QCoreApplication::translate("Request", "The server did not answer in time (nothing received for %1 s)")
-            .arg(s_transferTimeoutMs / 1000.0);
-    }
     return reply->errorString();
 }
 
@@ -41,6 +86,12 @@ int transferTimeoutMs()
 void setTransferTimeoutMs(int ms)
 {
     s_transferTimeoutMs = ms;
+}
+
+void watch(QNetworkReply *reply)
+{
+    if (s_transferTimeoutMs > 0)
+        new StallWatch(reply, s_transferTimeoutMs);
 }
 
 void Latest::send(

@@ -29,6 +29,10 @@ int transferTimeoutMs();
 /// For tests that cannot wait a minute for a silent server.
 void setTransferTimeoutMs(int ms);
 
+/// Ends reply with the stall message once nothing has arrived for transferTimeoutMs(), counted
+/// from now and from each arrival. Every request the clients make is watched so.
+void watch(QNetworkReply *reply);
+
 /// At most one request of a kind in flight: sending the next one aborts the one before, and only
 /// the newest one's outcome reaches its handlers. A slow answer to an earlier question (another
 /// camera, day or search text) can then never overwrite the answer to the current one.

@@ -118,7 +118,6 @@ void ServerClient::retire(QNetworkAccessManager *old)
 QNetworkRequest ServerClient::request(const QString &urlText) const
 {
     QNetworkRequest request(QUrl(urlText, QUrl::TolerantMode));
-    request.setTransferTimeout(Request::transferTimeoutMs());
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.setProtocol(QSsl::TlsV1_2OrLater);
     tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
@@ -129,7 +128,9 @@ QNetworkRequest ServerClient::request(const QString &urlText) const
 QNetworkReply *ServerClient::get(const QString &urlText)
 {
     sync();
-    return manager().get(request(urlText));
+    QNetworkReply *reply = manager().get(request(urlText));
+    Request::watch(reply);
+    return reply;
 }
 
 QNetworkReply *ServerClient::send(

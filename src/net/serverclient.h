@@ -33,11 +33,11 @@ public:
     QNetworkAccessManager &manager();
 
     /// The request every GET of this client sends: the URL text parsed leniently, no header of its
-    /// own, the stall limit of the request path, and the transport's security: TLS 1.2 or later, the
+    /// own, and the transport's security: TLS 1.2 or later, the
     /// server's certificate checked against the system's trusted ones, then against the pins of trust.
     QNetworkRequest request(const QString &urlText) const;
-    /// Sends a GET for urlText. The reply ends with an error once no data has arrived for
-    /// Request::transferTimeoutMs().
+    /// Sends a GET for urlText, watched by Request::watch(): the reply ends with an error once no data
+    /// has arrived for Request::transferTimeoutMs().
     QNetworkReply *get(const QString &urlText);
     /// Sends a GET and, when the reply has finished, calls onBody with the whole body or onError with
     /// Request::errorText() of the reply, never both. The handlers run with context as the receiver:

@@ -95,6 +95,7 @@ void VmsClient::learnScheme(const QUrl &challenged)
     if (!m_probe)
         m_probe = new QNetworkAccessManager(this);
     QNetworkReply *probe = m_probe->get(request(challenged.toString()));
+    Request::watch(probe);
     connect(probe, &QNetworkReply::finished, this, [this, probe, server] {
         probe->deleteLater();
         if (server != m_schemeLearnedFor)

@@ -112,8 +112,11 @@ void TestServer::serve(int port)
                     return sink.write(body->constData() + offset, n);
                 });
         } else if (body->size() > qsizetype(chunk)) {
+            const int pauseMs = reply.chunkDelayMs;
             response.set_content_provider(size_t(body->size()), reply.contentType,
-                [body, chunk](size_t offset, size_t length, httplib::DataSink &sink) {
+                [body, chunk, pauseMs](size_t offset, size_t length, httplib::DataSink &sink) {
+                    if (pauseMs > 0)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
                     return sink.write(body->constData() + offset, std::min(chunk, length));
                 });
         } else {

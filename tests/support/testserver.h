@@ -40,6 +40,7 @@ public:
         bool stall = false; ///< never answer until the server stops
         long long stallAfter = -1; ///< send about this many bytes of the body, then nothing until released
         size_t chunkSize = 64 * 1024;
+        int chunkDelayMs = 0; ///< a pause before each chunk of a body longer than chunkSize
     };
     struct Recorded {
         std::string method;
